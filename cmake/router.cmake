@@ -1,0 +1,8 @@
+# How a program for the router is compiled and linked: small, C library only.
+# libstdc++ is never used, so --as-needed leaves libc the only NEEDED entry.
+function(vok_router_flags target)
+  target_compile_options(${target} PRIVATE
+    -Os -fno-asynchronous-unwind-tables -fno-unwind-tables
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+  target_link_options(${target} PRIVATE -Wl,--as-needed -Wl,--gc-sections)
+endfunction()

@@ -1,0 +1,41 @@
+# Describe this build to the test suite: where its programs are, how to run
+# them, and the facts of its target that byte-level checks depend on. A host
+# test build reads this file from its own build tree and from the router build.
+include(CheckTypeSize)
+set(CMAKE_EXTRA_INCLUDE_FILES net/if.h)
+check_type_size("struct ifreq" VOK_IFREQ_SIZE LANGUAGE CXX)
+unset(CMAKE_EXTRA_INCLUDE_FILES)
+
+if(CMAKE_CROSSCOMPILING)
+  list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " VOK_RUNNER)
+  set(VOK_ETHREG "${VOK_RUNNER} $<TARGET_FILE:ethreg>")
+  set(VOK_SIZE_BUDGET 8192)
+else()
+  set(VOK_RUNNER "")
+  set(VOK_ETHREG "$<TARGET_FILE:ethreg>")
+  set(VOK_SIZE_BUDGET 0)
+endif()
+if(CMAKE_CXX_BYTE_ORDER STREQUAL "BIG_ENDIAN")
+  set(VOK_BIG_ENDIAN 1)
+else()
+  set(VOK_BIG_ENDIAN 0)
+endif()
+if(NOT CMAKE_READELF)
+  set(CMAKE_READELF readelf)
+endif()
+
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/target.conf CONTENT
+"name=${CMAKE_SYSTEM_PROCESSOR}
+tool=$<TARGET_FILE:vok_eth>
+floor=$<TARGET_FILE:vok_floor>
+preload=$<TARGET_FILE:switchsim_preload>
+ethreg=${VOK_ETHREG}
+runner=${VOK_RUNNER}
+big_endian=${VOK_BIG_ENDIAN}
+pointer_size=${CMAKE_SIZEOF_VOID_P}
+ifreq_size=${VOK_IFREQ_SIZE}
+readelf=${CMAKE_READELF}
+strip=${CMAKE_STRIP}
+nm=${CMAKE_NM}
+size_budget=${VOK_SIZE_BUDGET}
+")

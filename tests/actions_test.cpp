@@ -1,0 +1,192 @@
+// LAN link cycling, WAN LED and Atheros header: what reaches the driver,
+// its file and the register tool, and the exit status that comes back.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+std::string hex(const std::string &s)
+{
+	std::string h;
+	char b[3];
+	for (unsigned char c : s) {
+		snprintf(b, sizeof(b), "%02x", c);
+		h += b;
+	}
+	return h;
+}
+
+TEST(LinkCycle, WritesFiveDigitsToTheDriverFile)
+{
+	struct Case {
+		Args args;
+		const char *digits;
+	} cases[] = {
+		{ { "-w", "5" }, "51111" },
+		{ { "-w", "3", "-m", "1" }, "30001" },
+		{ { "-w", "0", "-m", "6" }, "00110" },
+		{ { "-w", "9", "-m", "8" }, "91000" },
+		// SECS is its first character less '0', limited to 0..9.
+		{ { "-w", "12" }, "11111" },
+		{ { "-w", "x" }, "91111" },
+		{ { "-w", ":" }, "91111" },
+		{ { "-w", "/" }, "01111" },
+		{ { "-w", "" }, "01111" },
+		{ { "-w", "\xff" }, "01111" },
+		// MASK is base 10, low four bits, bit 3 first.
+		{ { "-w", "7", "-m", "16" }, "70000" },
+		{ { "-w", "7", "-m", "-1" }, "71111" },
+		{ { "-w", "7", "-m", "0x0f" }, "70000" },
+		{ { "-w", "7", "-m", "015" }, "71111" },
+		{ { "-w", "7", "-m", "  5" }, "70101" },
+		{ { "-w", "7", "-m", "+5kg" }, "70101" },
+		{ { "-w", "7", "-m", "abc" }, "70000" },
+		{ { "-w", "7", "-m", "99999999999999999999" }, "71111" },
+		{ { "-w", "7", "-m", "-99999999999999999999" }, "70000" },
+	};
+	for (const auto &c : cases) {
+		std::string name = ::testing::PrintToString(c.args);
+		Sim sim;
+		Result r = sim.run(c.args);
+		EXPECT_EQ(r.status, 0) << name << "\n" << r.err;
+		EXPECT_EQ(r.out, "") << name;
+		EXPECT_EQ(r.err, "") << name;
+		std::vector<std::string> want = {
+			std::string("system echo -n ") + c.digits + " >/proc/switch_phy",
+			"switch_phy " + hex(c.digits),
+		};
+		EXPECT_EQ(r.log, want) << name;
+	}
+}
+
+TEST(LinkCycle, ChosenPortsReportDownForTheSeconds)
+{
+	Sim sim;
+	sim.write("state", "lan0 up 1000 full\nlan1 up 1000 full\nlan2 up 100 full\n"
+			   "lan3 up 10 half\nwan up 1000 full\n");
+	EXPECT_EQ(sim.run({ "-w", "5", "-m", "5" }).status, 0);
+	// Mask bit i is LAN i.
+	EXPECT_EQ(sim.run({}).out, "LAN0:down:0:half\nLAN1:up:1000:full\nLAN2:down:0:half\n"
+				   "LAN3:up:10:half\nWAN:up:1000:full\n");
+}
+
+TEST(WanLed, SendsTheColourAsTwoBytes)
+{
+	struct Case {
+		const char *word;
+		uint16_t flags;
+	} cases[] = { { "off", 0 }, { "green", 1 }, { "amber", 2 } };
+	for (const auto &c : cases) {
+		Sim sim;
+		Result r = sim.run({ "-l", c.word });
+		EXPECT_EQ(r.status, 0) << c.word;
+		EXPECT_EQ(r.out, "") << c.word;
+		EXPECT_EQ(r.err, "") << c.word;
+		std::vector<std::string> want = {
+			"socket S",
+			"ioctl S 0x89ff block=" + expected_block() + " data=" + hex_u16(c.flags),
+			"close S",
+		};
+		EXPECT_EQ(r.log, want) << c.word;
+		EXPECT_NE(sim.read("state").find(std::string("\nled ") + c.word + "\n"), std::string::npos);
+	}
+}
+
+TEST(AtherosHeader, DriverRequestThenRegisterTool)
+{
+	struct Case {
+		const char *word;
+		uint16_t flags;
+		const char *value;
+	} cases[] = { { "on", 1, "0x00000002" }, { "off", 0, "0x00000000" } };
+	for (const auto &c : cases) {
+		Sim sim;
+		Result r = sim.run({ "-e", c.word });
+		EXPECT_EQ(r.status, 0) << c.word << "\n" << r.err;
+		EXPECT_EQ(r.out, "") << c.word;
+		EXPECT_EQ(r.err, "") << c.word;
+		std::vector<std::string> want = {
+			"socket S",
+			"ioctl S 0x89fe block=" + expected_block() + " data=" + hex_u16(c.flags),
+			"close S",
+			std::string("system /sbin/ethreg -i phy0 0x0000009c=") + c.value,
+			std::string("ethreg [-i] [phy0] [0x0000009c=") + c.value + "]",
+		};
+		EXPECT_EQ(r.log, want) << c.word;
+		std::string state = sim.read("state");
+		EXPECT_NE(state.find(std::string("\nheader ") + c.word + "\n"), std::string::npos);
+		EXPECT_NE(state.find(std::string("\nreg 0x0000009c ") + c.value + "\n"), std::string::npos);
+	}
+}
+
+TEST(Actions, DriverFailuresStopTheAction)
+{
+	struct Case {
+		Args args;
+		const char *var, *value, *err;
+		size_t log_lines; // socket, ioctl, close; never the register tool
+	} cases[] = {
+		{ { "-l", "green" }, "SWITCHSIM_FAIL_IOCTL", "0x89FF:EIO", "ioctl error!\n", 3 },
+		{ { "-l", "green" }, "SWITCHSIM_FAIL_SOCKET", "ENFILE",
+		  "socket failed, Too many open files in system\n", 1 },
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_IOCTL", "0x89FE:EBUSY", "ioctl error!\n", 3 },
+		{ { "-e", "off" }, "SWITCHSIM_FAIL_SOCKET", "EMFILE", "socket failed, Too many open files\n", 1 },
+	};
+	for (const auto &c : cases) {
+		std::string name = ::testing::PrintToString(c.args) + " " + c.value;
+		Sim sim;
+		sim.setenv(c.var, c.value);
+		Result r = sim.run(c.args);
+		EXPECT_EQ(r.status, 255) << name;
+		EXPECT_EQ(r.out, "") << name;
+		EXPECT_EQ(r.err, c.err) << name;
+		EXPECT_EQ(r.log.size(), c.log_lines) << name << ::testing::PrintToString(r.log);
+		EXPECT_TRUE(grep(r.log, "system").empty()) << name;
+		if (c.log_lines == 3) {
+			EXPECT_EQ(r.log.back(), "close S") << name;
+		}
+	}
+}
+
+TEST(Actions, ShellResultsReachTheExitStatus)
+{
+	const int kShell = -2;
+	struct Case {
+		Args args;
+		const char *var, *value;
+		int status;      // kShell: whatever non-zero code the shell chose
+		const char *err; // exact, or nullptr where the shell words it
+	} cases[] = {
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_PROC", "1", kShell, nullptr },
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "missing", 127, nullptr },
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "3", 3, "ethreg: simulated failure\n" },
+		{ { "-e", "off" }, "SWITCHSIM_FAIL_ETHREG", "1", 1, "ethreg: simulated failure\n" },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "signal:15", 143, "" },
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_SYSTEM", "signal:9", 137, "" },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "ECHILD", 255, "system failed, No child processes\n" },
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_SYSTEM", "EAGAIN",
+		  255, "system failed, Resource temporarily unavailable\n" },
+	};
+	for (const auto &c : cases) {
+		std::string name = ::testing::PrintToString(c.args) + " " + c.value;
+		Sim sim;
+		sim.setenv(c.var, c.value);
+		Result r = sim.run(c.args);
+		if (c.status == kShell) {
+			EXPECT_TRUE(r.status > 0 && r.status < 126) << name << " " << r.status;
+		} else {
+			EXPECT_EQ(r.status, c.status) << name << "\n" << r.err;
+		}
+		EXPECT_EQ(r.out, "") << name;
+		if (c.err) {
+			EXPECT_EQ(r.err, c.err) << name;
+		} else {
+			EXPECT_NE(r.err, "") << name;
+		}
+	}
+}
+
+} // namespace

@@ -1,0 +1,232 @@
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+const char kUsage[] =
+	"Usage: vok_eth [ -s (--get-phy-status)]\n"
+	"\tprint phy status of ethernt ports.\n"
+	"Usage: vok_eth [ -w (--switch-lan-phy) SECS \n"
+	"                 -m (--switch-lan-mask) MASK]\n"
+	"\tlink down lan ports (according to MASK) for SECS, then link up.\n"
+	"\tSECS : 0 ~ 9.\n"
+	"\tMASK : 0 ~ 15.\n"
+	"Usage: vok_eth [ -l (--set-wan-led) COLOR]\n"
+	"\tset the led of wan port.\n"
+	"\tCOLOR : off / green / amber\n"
+	"Usage: vok_eth [ -e (--ctl-atheros-header) STATUS]\n"
+	"\tenable/disable Atheros Header.\n"
+	"\tSTATUS : on / off\n";
+
+static std::string target_file;
+
+const Target &target()
+{
+	static Target t;
+	static bool loaded = false;
+	if (loaded)
+		return t;
+	loaded = true;
+	std::ifstream in(target_file);
+	if (!in) {
+		ADD_FAILURE() << "no target description: run with --target=BUILD/target.conf";
+		return t;
+	}
+	std::map<std::string, std::string> kv;
+	for (std::string line; std::getline(in, line);) {
+		auto eq = line.find('=');
+		if (eq != std::string::npos)
+			kv[line.substr(0, eq)] = line.substr(eq + 1);
+	}
+	t.name = kv["name"];
+	t.tool = kv["tool"];
+	t.floor = kv["floor"];
+	t.preload = kv["preload"];
+	t.ethreg = kv["ethreg"];
+	t.runner = kv["runner"];
+	t.readelf = kv["readelf"];
+	t.strip = kv["strip"];
+	t.nm = kv["nm"];
+	t.big_endian = kv["big_endian"] == "1";
+	t.pointer_size = std::atoi(kv["pointer_size"].c_str());
+	t.ifreq_size = std::atoi(kv["ifreq_size"].c_str());
+	t.size_budget = std::atol(kv["size_budget"].c_str());
+	return t;
+}
+
+Sim::Sim() : dir([] {
+	char tmpl[] = "/tmp/vok_eth_test.XXXXXX";
+	if (!mkdtemp(tmpl))
+		std::abort();
+	return std::string(tmpl);
+}())
+{
+}
+
+Sim::~Sim()
+{
+	std::string cmd = "rm -rf '" + dir + "'";
+	if (std::system(cmd.c_str()) != 0)
+		std::fprintf(stderr, "could not remove %s\n", dir.c_str());
+}
+
+void Sim::setenv(const std::string &name, const std::string &value)
+{
+	env_.emplace_back(name, value);
+}
+
+void Sim::write(const std::string &name, const std::string &text)
+{
+	std::ofstream(dir + "/" + name, std::ios::binary) << text;
+}
+
+std::string Sim::read(const std::string &name) const
+{
+	std::ifstream in(dir + "/" + name, std::ios::binary);
+	std::stringstream ss;
+	ss << in.rdbuf();
+	return ss.str();
+}
+
+static std::vector<std::string> words(const std::string &s)
+{
+	std::vector<std::string> w;
+	std::istringstream in(s);
+	for (std::string x; in >> x;)
+		w.push_back(x);
+	return w;
+}
+
+Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
+{
+	std::string out = dir + "/.stdout", err = dir + "/.stderr";
+	pid_t pid = fork();
+	if (pid == 0) {
+		for (const char *v : { "LD_PRELOAD", "SWITCHSIM_FAIL_SOCKET", "SWITCHSIM_FAIL_IOCTL",
+				       "SWITCHSIM_FAIL_SYSTEM", "SWITCHSIM_FAIL_PROC",
+				       "SWITCHSIM_FAIL_ETHREG", "QEMU_SET_ENV" })
+			::unsetenv(v);
+		::setenv("SWITCHSIM_DIR", dir.c_str(), 1);
+		::setenv("SWITCHSIM_ETHREG", target().ethreg.c_str(), 1);
+		for (const auto &e : env_)
+			::setenv(e.first.c_str(), e.second.c_str(), 1);
+		if (preload && !target().cross())
+			::setenv("LD_PRELOAD", target().preload.c_str(), 1);
+		int in = open("/dev/null", O_RDONLY);
+		int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		if (in < 0 || o < 0 || e < 0 || dup2(in, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0)
+			_exit(126);
+		close(in);
+		close(o);
+		close(e);
+		std::vector<char *> args;
+		for (const auto &a : argv)
+			args.push_back(const_cast<char *>(a.c_str()));
+		args.push_back(nullptr);
+		execvp(args[0], args.data());
+		_exit(127);
+	}
+	int st = 0;
+	waitpid(pid, &st, 0);
+	Result r;
+	r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+	r.out = read(".stdout");
+	r.err = read(".stderr");
+	std::istringstream log(read("log"));
+	std::vector<std::string> socks;
+	for (std::string line; std::getline(log, line);) {
+		// Socket numbers differ between hosts and emulators: call them S.
+		std::istringstream w(line);
+		std::string verb, fd;
+		w >> verb >> fd;
+		if (verb == "socket" && fd != "-1")
+			socks.push_back(fd);
+		bool sock_verb = verb == "socket" || verb == "ioctl" || verb == "close";
+		if (sock_verb && std::find(socks.begin(), socks.end(), fd) != socks.end())
+			line.replace(verb.size() + 1, fd.size(), "S");
+		r.log.push_back(line);
+	}
+	return r;
+}
+
+Result Sim::run(const std::vector<std::string> &args, bool preload,
+		const std::string &stdout_path) const
+{
+	const Target &t = target();
+	std::remove((dir + "/log").c_str());
+	std::vector<std::string> argv;
+	if (t.cross()) {
+		argv = words(t.runner);
+		if (preload) {
+			argv.push_back("-E");
+			argv.push_back("LD_PRELOAD=" + t.preload);
+		}
+	}
+	if (!stdout_path.empty()) {
+		// Let the shell point stdout elsewhere, e.g. at /dev/full.
+		std::string cmd = "exec";
+		for (const auto &a : argv)
+			cmd += " '" + a + "'";
+		cmd += " '" + t.tool + "'";
+		for (const auto &a : args)
+			cmd += " '" + a + "'";
+		cmd += " >" + stdout_path;
+		return exec({ "/bin/sh", "-c", cmd }, preload);
+	}
+	argv.push_back(t.tool);
+	argv.insert(argv.end(), args.begin(), args.end());
+	return exec(argv, preload);
+}
+
+static std::string hex_bytes(uint32_t v, int n)
+{
+	std::string s;
+	char b[3];
+	for (int i = 0; i < n; i++) {
+		int shift = target().big_endian ? 8 * (n - 1 - i) : 8 * i;
+		std::snprintf(b, sizeof(b), "%02x", (v >> shift) & 0xff);
+		s += b;
+	}
+	return s;
+}
+
+std::string hex_u16(uint16_t v) { return hex_bytes(v, 2); }
+std::string hex_u32(uint32_t v) { return hex_bytes(v, 4); }
+
+std::string expected_block()
+{
+	const Target &t = target();
+	std::string block = "70687930" + std::string(2 * 12, '0');
+	block += std::string(2 * t.pointer_size, '*');
+	block += std::string(2 * (t.ifreq_size - 16 - t.pointer_size), '0');
+	return block;
+}
+
+std::vector<std::string> grep(const std::vector<std::string> &lines, const std::string &prefix)
+{
+	std::vector<std::string> hits;
+	for (const auto &l : lines)
+		if (l.compare(0, prefix.size(), prefix) == 0)
+			hits.push_back(l);
+	return hits;
+}
+
+int main(int argc, char **argv)
+{
+	testing::InitGoogleTest(&argc, argv);
+	for (int i = 1; i < argc; i++)
+		if (std::strncmp(argv[i], "--target=", 9) == 0)
+			target_file = argv[i] + 9;
+	return RUN_ALL_TESTS();
+}

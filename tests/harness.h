@@ -1,0 +1,63 @@
+// Runs the built tool under the simulated switch and collects what it did:
+// stdout, stderr, exit status, and the simulated switch's request log.
+#ifndef VOK_TESTS_HARNESS_H
+#define VOK_TESTS_HARNESS_H
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// One build of the tool, described by the target.conf that its build wrote.
+struct Target {
+	std::string name, tool, floor, preload, ethreg, runner, readelf, strip, nm;
+	bool big_endian = false;
+	int pointer_size = 0, ifreq_size = 0;
+	long size_budget = 0;
+	bool cross() const { return !runner.empty(); }
+};
+const Target &target();
+
+struct Result {
+	int status = -1;  // exit status, or 128+N when killed by signal N
+	std::string out, err;
+	std::vector<std::string> log;
+};
+
+// A fresh simulated switch in a directory of its own, removed afterwards.
+class Sim {
+public:
+	Sim();
+	~Sim();
+	Sim(const Sim &) = delete;
+	Sim &operator=(const Sim &) = delete;
+
+	void setenv(const std::string &name, const std::string &value);
+	void write(const std::string &name, const std::string &text);
+	std::string read(const std::string &name) const;
+
+	// Runs the tool with args, on an empty request log; preload=false leaves
+	// the kernel to answer.
+	Result run(const std::vector<std::string> &args, bool preload = true,
+		   const std::string &stdout_path = "") const;
+	// Runs any command with the simulated switch's environment.
+	Result exec(const std::vector<std::string> &argv, bool preload) const;
+
+	const std::string dir;
+
+private:
+	std::vector<std::pair<std::string, std::string>> env_;
+};
+
+// The bytes the target holds for a value, as lower-case hex.
+std::string hex_u16(uint16_t v);
+std::string hex_u32(uint32_t v);
+// The request block the tool must send: "phy0", NUL-padded, the rest zero
+// but for the data pointer, which the log shows as '*'.
+std::string expected_block();
+// Log lines that start with prefix.
+std::vector<std::string> grep(const std::vector<std::string> &lines, const std::string &prefix);
+
+extern const char kUsage[];
+
+#endif

@@ -1,0 +1,106 @@
+// The port status report and the driver request behind it.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char kDefaultPorts[] = "lan0 down 0 half\nlan1 up 100 full\nlan2 down 0 half\n"
+			     "lan3 down 0 half\nwan down 0 half\n";
+
+TEST(Status, ReportsEachPortOnItsOwnLine)
+{
+	Sim sim;
+	sim.write("state", kDefaultPorts);
+	Result r = sim.run({ "-s" });
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "LAN0:down:0:half\nLAN1:up:100:full\nLAN2:down:0:half\n"
+			 "LAN3:down:0:half\nWAN:down:0:half\n");
+	EXPECT_EQ(r.err, "");
+}
+
+TEST(Status, PrintsDriverValuesAsGiven)
+{
+	struct Case {
+		const char *state, *report;
+	} cases[] = {
+		// Any non-zero link or duplex counts; speed is a signed number.
+		{ "lan0 2 10 7\nlan1 0xffffffff 0x80000000 0xffffffff\nlan2 down 4294967295 half\n"
+		  "lan3 up 1000 full\nwan 1 2147483647 1\n",
+		  "LAN0:up:10:full\nLAN1:up:-2147483648:full\nLAN2:down:-1:half\n"
+		  "LAN3:up:1000:full\nWAN:up:2147483647:full\n" },
+		// Down ports still print the speed and duplex the driver left.
+		{ "lan0 down 100 full\nlan1 down 0 half\nlan2 down 0 half\nlan3 down 0 half\nwan down 10 full\n",
+		  "LAN0:down:100:full\nLAN1:down:0:half\nLAN2:down:0:half\nLAN3:down:0:half\n"
+		  "WAN:down:10:full\n" },
+	};
+	for (const auto &c : cases) {
+		Sim sim;
+		sim.write("state", c.state);
+		Result r = sim.run({});
+		EXPECT_EQ(r.status, 0) << c.state;
+		EXPECT_EQ(r.out, c.report) << c.state;
+	}
+}
+
+TEST(Status, SendsZeroedRecordWithUnitNumbers)
+{
+	Sim sim;
+	Result r = sim.run({ "-s" });
+	std::string record;
+	for (uint32_t i = 0; i < 20; i++)
+		record += hex_u32(i < 5 ? i : 0);
+	ASSERT_EQ(r.log.size(), 3u);
+	EXPECT_EQ(r.log[0], "socket S");
+	EXPECT_EQ(r.log[1], "ioctl S 0x8948 block=" + expected_block() + " data=" + record);
+	EXPECT_EQ(r.log[2], "close S");
+}
+
+TEST(Status, DriverFailures)
+{
+	struct Case {
+		const char *var, *value, *err;
+		std::vector<std::string> log;
+	} cases[] = {
+		{ "SWITCHSIM_FAIL_SOCKET", "EMFILE", "socket failed, Too many open files\n",
+		  { "socket -1 EMFILE" } },
+		{ "SWITCHSIM_FAIL_SOCKET", "EACCES", "socket failed, Permission denied\n",
+		  { "socket -1 EACCES" } },
+		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:EIO", "ioctl error!\n", { "socket S", "", "close S" } },
+		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:ENODEV", "ioctl error!\n", { "socket S", "", "close S" } },
+	};
+	for (const auto &c : cases) {
+		Sim sim;
+		sim.setenv(c.var, c.value);
+		Result r = sim.run({ "-s" });
+		EXPECT_EQ(r.status, 255) << c.value;
+		EXPECT_EQ(r.out, "") << c.value;
+		EXPECT_EQ(r.err, c.err) << c.value;
+		ASSERT_EQ(r.log.size(), c.log.size()) << c.value;
+		for (size_t i = 0; i < c.log.size(); i++)
+			if (!c.log[i].empty()) {
+				EXPECT_EQ(r.log[i], c.log[i]) << c.value;
+			}
+	}
+}
+
+TEST(Status, KernelAnswersWithoutTheDriver)
+{
+	// No simulated switch: this machine has no "phy0".
+	Sim sim;
+	Result r = sim.run({ "-s" }, false);
+	EXPECT_EQ(r.status, 255);
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.err, "ioctl error!\n");
+}
+
+TEST(Status, UnwritableOutputIsAFailure)
+{
+	Sim sim;
+	Result r = sim.run({ "-s" }, true, "/dev/full");
+	EXPECT_EQ(r.status, 255);
+	EXPECT_EQ(r.err, "write failed, No space left on device\n");
+	EXPECT_EQ(grep(r.log, "close").size(), 1u);
+}
+
+} // namespace
