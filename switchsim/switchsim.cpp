@@ -100,7 +100,7 @@ static int show(void)
 	printf("state in %s\n", sim_dir());
 	for (int i = 0; i < SIM_PORTS; i++) {
 		struct sim_port p = sim_port_now(&st, i);
-		printf("%-4s", sim_port_name[i]);
+		printf("%-6s", sim_port_name[i]);
 		word(p.link, sim_link_words, 2);
 		printf(" %lu", (unsigned long)p.speed);
 		word(p.duplex, sim_duplex_words, 2);
@@ -109,9 +109,9 @@ static int show(void)
 			       (double)(st.port[i].down_until - now) / 1000);
 		printf("\n");
 	}
-	printf("led   ");
+	printf("%-6s", "led");
 	word(st.led, sim_led_words, 3);
-	printf("\nheader");
+	printf("\n%-6s", "header");
 	word(st.header, sim_header_words, 2);
 	printf("\n");
 	for (int i = 0; i < st.nregs; i++)

@@ -69,8 +69,8 @@ TEST(Switchsim, SetShowAndRun)
 	EXPECT_EQ(files(sim.dir), (std::vector<std::string>{ "state" }));
 	Result show = switchsim(sim, { "show" });
 	EXPECT_EQ(show.status, 0);
-	EXPECT_NE(show.out.find("lan2 up 100 half\n"), std::string::npos) << show.out;
-	EXPECT_NE(show.out.find("wan  down 0 half\n"), std::string::npos) << show.out;
+	EXPECT_NE(show.out.find("lan2   up 100 half\n"), std::string::npos) << show.out;
+	EXPECT_NE(show.out.find("wan    down 0 half\n"), std::string::npos) << show.out;
 
 	Result r = switchsim(sim, { "run", target().tool, "-s" });
 	EXPECT_EQ(r.status, 0) << r.err;

@@ -1,0 +1,26 @@
+#!/bin/sh
+# Install the Debian packages a task needs, only those that are missing.
+#   scripts/deps.sh demo   build the tool and the simulated switch
+#   scripts/deps.sh test   also the router cross build, qemu-user and checkers
+set -eu
+pkgs="cmake make g++"
+case "${1:-}" in
+demo) ;;
+test) pkgs="$pkgs libgtest-dev g++-mips-linux-gnu qemu-user strace valgrind binutils" ;;
+*) echo "usage: scripts/deps.sh demo|test" >&2; exit 2 ;;
+esac
+
+missing=""
+for p in $pkgs; do
+	dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+		missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+	echo "deps: missing Debian packages:$missing (run as root to install them)" >&2
+	exit 1
+fi
+echo "deps: installing$missing" >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q >/dev/null
+apt-get install -y -q --no-install-recommends $missing >/dev/null

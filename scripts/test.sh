@@ -1,0 +1,11 @@
+#!/bin/sh
+# Install what is missing, build for this machine and for the router
+# (big-endian 32-bit MIPS), and run the whole suite against both builds.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/deps.sh test
+cmake -S . -B build-mips --toolchain cmake/mips-linux-gnu.cmake >/dev/null
+cmake --build build-mips -j2
+cmake -S . -B build -DBUILD_TESTING=ON -DVOK_ROUTER_BUILD=build-mips >/dev/null
+cmake --build build -j2
+ctest --test-dir build -j2 --output-on-failure
