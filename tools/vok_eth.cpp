@@ -54,25 +54,25 @@ static const struct option long_options[] = {
 	{ NULL, 0, NULL, 0 },
 };
 
+/* One write per line, as the manual page lays them out. */
 [[noreturn]] static void usage(void)
 {
-	static const char *const text[] = {
-		"Usage: vok_eth [ -s (--get-phy-status)]\n",
-		"\tprint phy status of ethernt ports.\n",
-		"Usage: vok_eth [ -w (--switch-lan-phy) SECS \n",
-		"                 -m (--switch-lan-mask) MASK]\n",
-		"\tlink down lan ports (according to MASK) for SECS, then link up.\n",
-		"\tSECS : 0 ~ 9.\n",
-		"\tMASK : 0 ~ 15.\n",
-		"Usage: vok_eth [ -l (--set-wan-led) COLOR]\n",
-		"\tset the led of wan port.\n",
-		"\tCOLOR : off / green / amber\n",
-		"Usage: vok_eth [ -e (--ctl-atheros-header) STATUS]\n",
-		"\tenable/disable Atheros Header.\n",
-		"\tSTATUS : on / off\n",
-	};
-	for (const char *line : text)
-		fwrite(line, 1, strlen(line), stderr);
+	static const char text[] =
+		"Usage: vok_eth [ -s (--get-phy-status)]\n"
+		"\tprint phy status of ethernt ports.\n"
+		"Usage: vok_eth [ -w (--switch-lan-phy) SECS \n"
+		"                 -m (--switch-lan-mask) MASK]\n"
+		"\tlink down lan ports (according to MASK) for SECS, then link up.\n"
+		"\tSECS : 0 ~ 9.\n"
+		"\tMASK : 0 ~ 15.\n"
+		"Usage: vok_eth [ -l (--set-wan-led) COLOR]\n"
+		"\tset the led of wan port.\n"
+		"\tCOLOR : off / green / amber\n"
+		"Usage: vok_eth [ -e (--ctl-atheros-header) STATUS]\n"
+		"\tenable/disable Atheros Header.\n"
+		"\tSTATUS : on / off\n";
+	for (const char *line = text, *nl; (nl = strchr(line, '\n')) != NULL; line = nl + 1)
+		fwrite(line, 1, static_cast<size_t>(nl - line + 1), stderr);
 	exit(-1);
 }
 
@@ -188,7 +188,7 @@ static int set_atheros_header(int enable)
 	/* Two bytes, as for the LED. */
 	uint16_t flags = enable == ATH_HEADER_ON ? 1 : 0;
 	char value[16];
-	strcpy(value, enable == ATH_HEADER_ON ? "0x00000002" : "0x00000000");
+	snprintf(value, sizeof(value), "0x%08x", enable == ATH_HEADER_ON ? 2 : 0);
 
 	int sock = phy_request(0x89FE, &flags);
 	if (sock < 0)

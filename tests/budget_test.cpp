@@ -1,0 +1,134 @@
+// What the shipped binary may cost: flash, libraries, start-up work, and the
+// system calls of one run.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+std::string shell(const std::string &cmd)
+{
+	std::string out;
+	FILE *p = popen(cmd.c_str(), "r");
+	if (!p)
+		return out;
+	char buf[4096];
+	for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;)
+		out.append(buf, n);
+	pclose(p);
+	return out;
+}
+
+std::vector<std::string> lines(const std::string &text)
+{
+	std::vector<std::string> v;
+	std::istringstream in(text);
+	for (std::string l; std::getline(in, l);)
+		v.push_back(l);
+	return v;
+}
+
+TEST(Budget, StrippedSizeFitsTheFlash)
+{
+	const Target &t = target();
+	if (!t.size_budget)
+		GTEST_SKIP() << "flash size is budgeted for the router build";
+	Sim sim;
+	std::string stripped = sim.dir + "/vok_eth";
+	ASSERT_EQ(shell("'" + t.strip + "' -o '" + stripped + "' '" + t.tool + "' 2>&1"), "");
+	struct stat st;
+	ASSERT_EQ(stat(stripped.c_str(), &st), 0);
+	EXPECT_LE(st.st_size, t.size_budget);
+}
+
+TEST(Budget, LibcIsTheOnlyNeededLibrary)
+{
+	const Target &t = target();
+	std::string needed = shell("'" + t.readelf + "' -d '" + t.tool + "' | grep '(NEEDED)'");
+	EXPECT_EQ(lines(needed).size(), 1u) << needed;
+	EXPECT_NE(needed.find("[libc.so.6]"), std::string::npos) << needed;
+}
+
+TEST(Budget, NoStaticConstructorsOrDestructors)
+{
+	const Target &t = target();
+	std::string syms = shell("'" + t.nm + "' '" + t.tool + "'");
+	ASSERT_NE(syms.find(" main\n"), std::string::npos) << "no symbols to check";
+	for (const char *s : { "_GLOBAL__sub_I", "_GLOBAL__sub_D", "__cxa_atexit", " atexit" })
+		EXPECT_EQ(syms.find(s), std::string::npos) << s;
+	// Only the C runtime's own entry in each table.
+	std::string sections = shell("'" + t.readelf + "' -SW '" + t.tool + "'");
+	for (const char *name : { ".init_array", ".fini_array" }) {
+		std::string row;
+		for (const auto &l : lines(sections))
+			if (l.find(std::string(name) + " ") != std::string::npos)
+				row = l;
+		std::istringstream w(row.substr(row.find(name)));
+		std::string sec, type, addr, off, size;
+		w >> sec >> type >> addr >> off >> size;
+		EXPECT_EQ(std::stoul(size, nullptr, 16), static_cast<unsigned long>(t.pointer_size))
+			<< row;
+	}
+}
+
+// The system calls of one run, from the first socket() on: start-up is the
+// loader's business.
+std::vector<std::string> traced(const Sim &sim, bool preload, std::string *writes)
+{
+	const Target &t = target();
+	std::string trace = sim.dir + "/trace";
+	std::vector<std::string> argv = { "strace", "-qq", "-s", "512", "-o", trace };
+	if (preload) {
+		argv.push_back("-E");
+		argv.push_back("LD_PRELOAD=" + t.preload);
+	}
+	argv.push_back(t.tool);
+	argv.push_back("-s");
+	Result r = sim.exec(argv, false);
+	std::vector<std::string> calls;
+	bool started = false;
+	for (std::string l : lines(sim.read("trace"))) {
+		// strace pads before " = result"; keep one blank.
+		size_t eq = l.rfind(" = ");
+		size_t end = eq == std::string::npos ? eq : l.find_last_not_of(' ', eq);
+		if (end != std::string::npos)
+			l.erase(end + 1, eq - end - 1);
+		if (l.rfind("write(1, ", 0) == 0)
+			*writes += l + "\n";
+		started = started || l.rfind("socket(", 0) == 0;
+		if (started && l[0] != '+')
+			calls.push_back(l.rfind("write(2, ", 0) == 0 ? l : l.substr(0, l.find('(')));
+	}
+	return calls;
+}
+
+TEST(Syscalls, WithoutTheDriverOneRequestAndOneMessage)
+{
+	if (target().cross())
+		GTEST_SKIP() << "traced on the host build";
+	Sim sim;
+	std::string writes;
+	std::vector<std::string> calls = traced(sim, false, &writes);
+	EXPECT_EQ(calls, (std::vector<std::string>{ "socket", "ioctl",
+						    "write(2, \"ioctl error!\\n\", 13) = 13", "close",
+						    "exit_group" }));
+	EXPECT_EQ(writes, "");
+}
+
+TEST(Syscalls, ReportLeavesInOneWrite)
+{
+	if (target().cross())
+		GTEST_SKIP() << "traced on the host build";
+	Sim sim;
+	sim.write("state", "lan0 up 1000 full\n");
+	std::string writes;
+	traced(sim, true, &writes);
+	EXPECT_EQ(writes, "write(1, \"LAN0:up:1000:full\\nLAN1:up:100:full\\nLAN2:down:0:half\\n"
+			  "LAN3:down:0:half\\nWAN:up:1000:full\\n\", 86) = 86\n");
+}
+
+} // namespace
