@@ -9,7 +9,7 @@ unset(CMAKE_EXTRA_INCLUDE_FILES)
 if(CMAKE_CROSSCOMPILING)
   list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " VOK_RUNNER)
   set(VOK_ETHREG "${VOK_RUNNER} $<TARGET_FILE:ethreg>")
-  set(VOK_SIZE_BUDGET 8192)
+  set(VOK_SIZE_BUDGET 8192)  # the router's flash
 else()
   set(VOK_RUNNER "")
   set(VOK_ETHREG "$<TARGET_FILE:ethreg>")
@@ -38,4 +38,5 @@ readelf=${CMAKE_READELF}
 strip=${CMAKE_STRIP}
 nm=${CMAKE_NM}
 size_budget=${VOK_SIZE_BUDGET}
+sanitized=$<BOOL:${VOK_SANITIZE}>
 ")

@@ -10,6 +10,13 @@
 
 namespace {
 
+// The budget is the shipped binary's; a sanitized build is not that.
+#define SKIP_UNLESS_SHIPPED()                                                    \
+	do {                                                                     \
+		if (target().sanitized)                                          \
+			GTEST_SKIP() << "budgets apply to the unsanitized build"; \
+	} while (0)
+
 std::string shell(const std::string &cmd)
 {
 	std::string out;
@@ -34,6 +41,7 @@ std::vector<std::string> lines(const std::string &text)
 
 TEST(Budget, StrippedSizeFitsTheFlash)
 {
+	SKIP_UNLESS_SHIPPED();
 	const Target &t = target();
 	if (!t.size_budget)
 		GTEST_SKIP() << "flash size is budgeted for the router build";
@@ -47,6 +55,7 @@ TEST(Budget, StrippedSizeFitsTheFlash)
 
 TEST(Budget, LibcIsTheOnlyNeededLibrary)
 {
+	SKIP_UNLESS_SHIPPED();
 	const Target &t = target();
 	std::string needed = shell("'" + t.readelf + "' -d '" + t.tool + "' | grep '(NEEDED)'");
 	EXPECT_EQ(lines(needed).size(), 1u) << needed;
@@ -55,6 +64,7 @@ TEST(Budget, LibcIsTheOnlyNeededLibrary)
 
 TEST(Budget, NoStaticConstructorsOrDestructors)
 {
+	SKIP_UNLESS_SHIPPED();
 	const Target &t = target();
 	std::string syms = shell("'" + t.nm + "' '" + t.tool + "'");
 	ASSERT_NE(syms.find(" main\n"), std::string::npos) << "no symbols to check";
@@ -108,6 +118,7 @@ std::vector<std::string> traced(const Sim &sim, bool preload, std::string *write
 
 TEST(Syscalls, WithoutTheDriverOneRequestAndOneMessage)
 {
+	SKIP_UNLESS_SHIPPED();
 	if (target().cross())
 		GTEST_SKIP() << "traced on the host build";
 	Sim sim;
@@ -121,6 +132,7 @@ TEST(Syscalls, WithoutTheDriverOneRequestAndOneMessage)
 
 TEST(Syscalls, ReportLeavesInOneWrite)
 {
+	SKIP_UNLESS_SHIPPED();
 	if (target().cross())
 		GTEST_SKIP() << "traced on the host build";
 	Sim sim;

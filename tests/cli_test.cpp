@@ -66,10 +66,8 @@ TEST(Usage, EveryCommandLineErrorPrintsUsageAndSendsNothing)
 		EXPECT_EQ(r.status, 255) << name;
 		EXPECT_EQ(r.out, "") << name;
 		EXPECT_TRUE(r.log.empty()) << name << ": " << ::testing::PrintToString(r.log);
-		std::string usage = kUsage;
-		ASSERT_GE(r.err.size(), usage.size()) << name;
-		EXPECT_EQ(r.err.substr(r.err.size() - usage.size()), usage) << name;
-		std::string before = r.err.substr(0, r.err.size() - usage.size());
+		ASSERT_TRUE(ends_with_usage(r.err)) << name << ": " << r.err;
+		std::string before = r.err.substr(0, r.err.size() - std::strlen(kUsage));
 		if (c.library_diagnostic) {
 			EXPECT_TRUE(!before.empty() && before.find('\n') == before.size() - 1)
 				<< name << ": " << before;

@@ -58,6 +58,7 @@ const Target &target()
 	t.strip = kv["strip"];
 	t.nm = kv["nm"];
 	t.big_endian = kv["big_endian"] == "1";
+	t.sanitized = kv["sanitized"] == "1";
 	t.pointer_size = std::atoi(kv["pointer_size"].c_str());
 	t.ifreq_size = std::atoi(kv["ifreq_size"].c_str());
 	t.size_budget = std::atol(kv["size_budget"].c_str());
@@ -122,6 +123,9 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 			::setenv(e.first.c_str(), e.second.c_str(), 1);
 		if (preload && !target().cross())
 			::setenv("LD_PRELOAD", target().preload.c_str(), 1);
+		// The simulated switch is preloaded ahead of the sanitizer runtime.
+		if (target().sanitized)
+			::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
 		int in = open("/dev/null", O_RDONLY);
 		int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 		int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -211,6 +215,12 @@ std::string expected_block()
 	block += std::string(2 * t.pointer_size, '*');
 	block += std::string(2 * (t.ifreq_size - 16 - t.pointer_size), '0');
 	return block;
+}
+
+bool ends_with_usage(const std::string &err)
+{
+	size_t n = std::strlen(kUsage);
+	return err.size() >= n && err.compare(err.size() - n, n, kUsage) == 0;
 }
 
 std::vector<std::string> grep(const std::vector<std::string> &lines, const std::string &prefix)

@@ -12,6 +12,7 @@
 struct Target {
 	std::string name, tool, floor, preload, ethreg, runner, readelf, strip, nm;
 	bool big_endian = false;
+	bool sanitized = false; // not the shipped binary: no budget applies
 	int pointer_size = 0, ifreq_size = 0;
 	long size_budget = 0;
 	bool cross() const { return !runner.empty(); }
@@ -59,5 +60,7 @@ std::string expected_block();
 std::vector<std::string> grep(const std::vector<std::string> &lines, const std::string &prefix);
 
 extern const char kUsage[];
+// stderr ends with the usage text.
+bool ends_with_usage(const std::string &err);
 
 #endif
