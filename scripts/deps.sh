@@ -6,7 +6,7 @@ set -eu
 pkgs="cmake make g++"
 case "${1:-}" in
 demo) ;;
-test) pkgs="$pkgs libgtest-dev g++-mips-linux-gnu qemu-user strace valgrind binutils" ;;
+test) pkgs="$pkgs libgtest-dev g++-mips-linux-gnu qemu-user strace valgrind binutils clang-tidy cppcheck mandoc" ;;
 *) echo "usage: scripts/deps.sh demo|test" >&2; exit 2 ;;
 esac
 

@@ -223,7 +223,7 @@ static void apply_link_cycle(const char *path)
 	struct sim_state st;
 	if (!sim_load(&st))
 		return;
-	int64_t until = sim_now_ms() + (buf[0] - '0') * 1000;
+	int64_t until = sim_now_ms() + int64_t{ buf[0] - '0' } * 1000;
 	for (int lan = 0; lan < 4; lan++)
 		if (buf[4 - lan] == '1')
 			st.port[lan].down_until = until;
