@@ -8,6 +8,7 @@
 #include <errno.h>
 #include <getopt.h>
 #include <net/if.h>
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -35,6 +36,10 @@ struct mii_ioctl_data {
 	    lan3_isFullDuplex, wan_isFullDuplex;
 };
 static_assert(sizeof(struct mii_ioctl_data) == 80, "the driver reads exactly 80 bytes");
+static_assert(offsetof(struct mii_ioctl_data, data0) == 20 &&
+		      offsetof(struct mii_ioctl_data, lan0_speed) == 40 &&
+		      offsetof(struct mii_ioctl_data, lan0_isFullDuplex) == 60,
+	      "five fields a view, no gaps");
 
 static int get_phy_status_f = 0;
 static int switch_lan_phy_f = 0;
@@ -121,9 +126,14 @@ static int run_shell(const char *cmd)
 
 static void print_phy_status(const struct mii_ioctl_data *p_miioctl)
 {
-	const u32 *link = &p_miioctl->data0;
-	const u32 *speed = &p_miioctl->lan0_speed;
-	const u32 *duplex = &p_miioctl->lan0_isFullDuplex;
+	/* Each run of five fields is one view indexed by port; copy the
+	 * record out to index it, as stepping from one member into the
+	 * next is undefined. */
+	u32 rec[20];
+	memcpy(rec, p_miioctl, sizeof(rec));
+	const u32 *link = &rec[5];
+	const u32 *speed = &rec[10];
+	const u32 *duplex = &rec[15];
 
 	for (int i = 0; i < 4; i++)
 		printf("LAN%d:%s:%d:%s\n", i, link[i] ? "up" : "down",
