@@ -7,6 +7,7 @@
 # own socket(), ioctl() and close() cost, so only the program is compared.
 set -eu
 cd "$(dirname "$0")/.."
+scripts/deps.sh bench
 [ $# -gt 0 ] || set -- build build-mips
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

@@ -2,12 +2,14 @@
 # Install the Debian packages a task needs, only those that are missing.
 #   scripts/deps.sh demo   build the tool and the simulated switch
 #   scripts/deps.sh test   also the router cross build, qemu-user and checkers
+#   scripts/deps.sh bench  also valgrind, for bench/run.sh
 set -eu
 pkgs="cmake make g++"
 case "${1:-}" in
 demo) ;;
-test) pkgs="$pkgs libgtest-dev g++-mips-linux-gnu qemu-user strace valgrind binutils clang-tidy cppcheck mandoc" ;;
-*) echo "usage: scripts/deps.sh demo|test" >&2; exit 2 ;;
+test) pkgs="$pkgs libgtest-dev g++-mips-linux-gnu qemu-user strace binutils clang-tidy cppcheck mandoc" ;;
+bench) pkgs="$pkgs valgrind binutils" ;;
+*) echo "usage: scripts/deps.sh demo|test|bench" >&2; exit 2 ;;
 esac
 
 missing=""
