@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -139,6 +140,7 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 			args.push_back(const_cast<char *>(a.c_str()));
 		args.push_back(nullptr);
 		execvp(args[0], args.data());
+		std::fprintf(stderr, "harness: cannot run %s: %s\n", args[0], std::strerror(errno));
 		_exit(127);
 	}
 	int st = 0;
