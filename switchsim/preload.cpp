@@ -206,6 +206,9 @@ static void default_ethreg(char *buf, size_t size)
 /* Apply the five digits the shell wrote to the driver file, and log them. */
 static void apply_link_cycle(const char *path)
 {
+	struct stat sb;
+	if (stat(path, &sb) != 0 || !S_ISREG(sb.st_mode))
+		return; /* the shell never wrote it */
 	FILE *f = fopen(path, "re");
 	if (!f)
 		return;
