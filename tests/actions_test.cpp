@@ -46,6 +46,9 @@ TEST(LinkCycle, WritesFiveDigitsToTheDriverFile)
 		{ { "-w", "7", "-m", "abc" }, "70000" },
 		{ { "-w", "7", "-m", "99999999999999999999" }, "71111" },
 		{ { "-w", "7", "-m", "-99999999999999999999" }, "70000" },
+		// Saturated at the int bounds, wherever long is wider.
+		{ { "-w", "7", "-m", "2147483648" }, "71111" },
+		{ { "-w", "7", "-m", "-2147483649" }, "70000" },
 	};
 	for (const auto &c : cases) {
 		std::string name = ::testing::PrintToString(c.args);

@@ -7,6 +7,7 @@
  */
 #include <errno.h>
 #include <getopt.h>
+#include <limits.h>
 #include <net/if.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -228,9 +229,14 @@ int main(int argc, char *argv[])
 			switch_lan_phy_f = 1;
 			switch_lan_phy_secs = static_cast<signed char>(optarg[0]) - '0';
 			break;
-		case 'm':
-			switch_lan_mask = static_cast<int>(strtol(optarg, NULL, 10));
+		case 'm': {
+			/* strtol saturates at the bounds of long; where long is
+			 * wider than int, saturate at int's as the router does. */
+			long mask = strtol(optarg, NULL, 10);
+			switch_lan_mask = mask > INT_MAX ? INT_MAX
+					: mask < INT_MIN ? INT_MIN : static_cast<int>(mask);
 			break;
+		}
 		case 'l':
 			set_wan_led_f = 1;
 			if (strcmp(optarg, "off") == 0)
