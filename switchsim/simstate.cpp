@@ -60,15 +60,12 @@ void sim_default(struct sim_state *st)
 	st->led = 1;
 }
 
-static void put_word(char *buf, size_t size, size_t *len, uint32_t v,
-		     const char *const *words, uint32_t nwords)
+const char *sim_word(uint32_t v, const char *const *words, uint32_t nwords, char num[12])
 {
-	int n = v < nwords ? snprintf(buf + *len, size - *len, " %s", words[v])
-			   : snprintf(buf + *len, size - *len, " %lu", (unsigned long)v);
-	if (n > 0)
-		*len += (size_t)n;
-	if (*len >= size)
-		*len = size - 1;
+	if (v < nwords)
+		return words[v];
+	snprintf(num, 12, "%lu", (unsigned long)v);
+	return num;
 }
 
 static void put(char *buf, size_t size, size_t *len, const char *fmt, ...)
@@ -88,23 +85,24 @@ static void put(char *buf, size_t size, size_t *len, const char *fmt, ...)
 size_t sim_format(const struct sim_state *st, char *buf, size_t size)
 {
 	size_t len = 0;
+	char num[12];
 	buf[0] = '\0';
 	put(buf, size, &len, "# switchsim state; edit freely, one setting a line.\n"
 			     "# port link speed duplex [down-until, ms since the epoch]\n");
 	for (int i = 0; i < SIM_PORTS; i++) {
 		const struct sim_port *p = &st->port[i];
 		put(buf, size, &len, "%s", sim_port_name[i]);
-		put_word(buf, size, &len, p->link, sim_link_words, 2);
+		put(buf, size, &len, " %s", sim_word(p->link, sim_link_words, 2, num));
 		put(buf, size, &len, " %lu", (unsigned long)p->speed);
-		put_word(buf, size, &len, p->duplex, sim_duplex_words, 2);
+		put(buf, size, &len, " %s", sim_word(p->duplex, sim_duplex_words, 2, num));
 		if (p->down_until)
 			put(buf, size, &len, " %lld", (long long)p->down_until);
 		put(buf, size, &len, "\n");
 	}
 	put(buf, size, &len, "led");
-	put_word(buf, size, &len, st->led, sim_led_words, 3);
+	put(buf, size, &len, " %s", sim_word(st->led, sim_led_words, 3, num));
 	put(buf, size, &len, "\nheader");
-	put_word(buf, size, &len, st->header, sim_header_words, 2);
+	put(buf, size, &len, " %s", sim_word(st->header, sim_header_words, 2, num));
 	put(buf, size, &len, "\n");
 	for (int i = 0; i < st->nregs; i++)
 		put(buf, size, &len, "reg 0x%08lx 0x%08lx\n", (unsigned long)st->reg[i].addr,

@@ -62,6 +62,7 @@ int64_t sim_now_ms(void);
 struct sim_port sim_port_now(const struct sim_state *st, int i);
 
 /* Word or number: "up"/"down", "full"/"half", "off"/"green"/"amber", "on"/"off". */
+const char *sim_word(uint32_t v, const char *const *words, uint32_t nwords, char num[12]);
 bool sim_parse_u32(const char *s, uint32_t *out);
 bool sim_parse_word(const char *s, const char *const *words, int nwords, uint32_t *out);
 

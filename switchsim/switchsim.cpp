@@ -83,36 +83,29 @@ static int set(int argc, char **argv)
 	return sim_save(&st) ? 0 : 1;
 }
 
-static void word(uint32_t v, const char *const *words, uint32_t nwords)
-{
-	if (v < nwords)
-		printf(" %s", words[v]);
-	else
-		printf(" %lu", (unsigned long)v);
-}
-
 static int show(void)
 {
 	struct sim_state st;
 	if (!sim_load(&st))
 		return 1;
 	int64_t now = sim_now_ms();
+	char num[12];
 	printf("state in %s\n", sim_dir());
 	for (int i = 0; i < SIM_PORTS; i++) {
 		struct sim_port p = sim_port_now(&st, i);
 		printf("%-6s", sim_port_name[i]);
-		word(p.link, sim_link_words, 2);
+		printf(" %s", sim_word(p.link, sim_link_words, 2, num));
 		printf(" %lu", (unsigned long)p.speed);
-		word(p.duplex, sim_duplex_words, 2);
+		printf(" %s", sim_word(p.duplex, sim_duplex_words, 2, num));
 		if (st.port[i].down_until > now)
 			printf("  (link cycle: up again in %.1f s)",
 			       (double)(st.port[i].down_until - now) / 1000);
 		printf("\n");
 	}
 	printf("%-6s", "led");
-	word(st.led, sim_led_words, 3);
+	printf(" %s", sim_word(st.led, sim_led_words, 3, num));
 	printf("\n%-6s", "header");
-	word(st.header, sim_header_words, 2);
+	printf(" %s", sim_word(st.header, sim_header_words, 2, num));
 	printf("\n");
 	for (int i = 0; i < st.nregs; i++)
 		printf("reg    0x%08lx = 0x%08lx\n", (unsigned long)st.reg[i].addr,
