@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <map>
 #include <random>
 #include <regex>
 
@@ -59,7 +58,7 @@ std::string check(const Result &r)
 					"/sbin/ethreg -i phy0 0x0000009c=0x0000000[02])");
 	if (r.status != 0 && r.status != 255)
 		return "exit status " + std::to_string(r.status);
-	for (const char *bad : { "Sanitizer", "runtime error", "LeakSanitizer" })
+	for (const char *bad : { "Sanitizer", "runtime error" })
 		if (r.err.find(bad) != std::string::npos)
 			return "sanitizer report";
 	bool usage = ends_with_usage(r.err);
@@ -69,7 +68,7 @@ std::string check(const Result &r)
 		return "failure without the usage text";
 	if (!r.out.empty() && !std::regex_match(r.out, report))
 		return "stdout is not a five-line report";
-	std::map<std::string, int> open;
+	int open = 0; // sockets now open
 	int shells = 0;
 	for (const auto &l : r.log) {
 		if (l.rfind("system ", 0) == 0) {
@@ -77,14 +76,14 @@ std::string check(const Result &r)
 			if (!std::regex_match(l, command))
 				return "unexpected shell command: " + l;
 		} else if (l.rfind("socket ", 0) == 0) {
-			if (open["S"]++)
+			if (open++)
 				return "two sockets at once";
 		} else if (l.rfind("close ", 0) == 0) {
-			if (open["S"]-- != 1)
+			if (open-- != 1)
 				return "close without an open socket";
 		}
 	}
-	if (open["S"] != 0)
+	if (open != 0)
 		return "socket left open";
 	if (shells > 1)
 		return "more than one shell command";
