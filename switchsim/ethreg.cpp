@@ -53,6 +53,12 @@ int main(int argc, char *argv[])
 		fprintf(stderr, "ethreg: simulated failure\n");
 		return (int)code;
 	}
+	if (sim_in_kernel()) {
+		char line[64];
+		snprintf(line, sizeof(line), "reg 0x%08lx 0x%08lx\n", (unsigned long)reg,
+			 (unsigned long)value);
+		return sim_kernel_apply(line) ? 0 : 1;
+	}
 	struct sim_state st;
 	if (!sim_load(&st))
 		return 1;

@@ -10,7 +10,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -48,6 +51,28 @@ bool sim_path(char *buf, size_t size, const char *name)
 		return false;
 	int n = snprintf(buf, size, "%s/%s", dir, name);
 	return n > 0 && (size_t)n < size;
+}
+
+bool sim_in_kernel(void)
+{
+	struct statfs fs;
+	const char *dir = sim_dir();
+	return dir && statfs(dir, &fs) == 0 && (unsigned long)fs.f_type == DEBUGFS_MAGIC;
+}
+
+bool sim_kernel_apply(const char *lines)
+{
+	char path[600];
+	if (!sim_path(path, sizeof(path), "state"))
+		return false;
+	int fd = open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+	size_t len = strlen(lines);
+	bool ok = fd >= 0 && write(fd, lines, len) == (ssize_t)len;
+	if (!ok)
+		fprintf(stderr, "switchsim: %s: %s\n", path, strerror(errno));
+	if (fd >= 0)
+		close(fd);
+	return ok;
 }
 
 void sim_default(struct sim_state *st)

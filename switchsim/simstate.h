@@ -51,6 +51,12 @@ bool sim_save(const struct sim_state *st);
 /* One line, newline added, appended in a single write. */
 void sim_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
+/* True when the state directory is the switch driver module's, in debugfs:
+ * its files are the module's knobs, and a write applies state lines. */
+bool sim_in_kernel(void);
+/* Applies state lines to the module's state in one write. */
+bool sim_kernel_apply(const char *lines);
+
 /* Render the state file text into buf; returns its length. */
 size_t sim_format(const struct sim_state *st, char *buf, size_t size);
 /* Parse state file text; on error, the line number and a reason. */
