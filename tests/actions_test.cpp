@@ -61,7 +61,7 @@ TEST(LinkCycle, WritesFiveDigitsToTheDriverFile)
 			std::string("system echo -n ") + c.digits + " >/proc/switch_phy",
 			"switch_phy " + hex(c.digits),
 		};
-		EXPECT_EQ(r.log, want) << name;
+		EXPECT_EQ(r.log, seen(want)) << name;
 	}
 }
 
@@ -93,7 +93,7 @@ TEST(WanLed, SendsTheColourAsTwoBytes)
 			"ioctl S 0x89ff block=" + expected_block() + " data=" + hex_u16(c.flags),
 			"close S",
 		};
-		EXPECT_EQ(r.log, want) << c.word;
+		EXPECT_EQ(r.log, seen(want)) << c.word;
 		EXPECT_NE(sim.read("state").find(std::string("\nled ") + c.word + "\n"), std::string::npos);
 	}
 }
@@ -118,7 +118,7 @@ TEST(AtherosHeader, DriverRequestThenRegisterTool)
 			std::string("system /sbin/ethreg -i phy0 0x0000009c=") + c.value,
 			std::string("ethreg [-i] [phy0] [0x0000009c=") + c.value + "]",
 		};
-		EXPECT_EQ(r.log, want) << c.word;
+		EXPECT_EQ(r.log, seen(want)) << c.word;
 		std::string state = sim.read("state");
 		EXPECT_NE(state.find(std::string("\nheader ") + c.word + "\n"), std::string::npos);
 		EXPECT_NE(state.find(std::string("\nreg 0x0000009c ") + c.value + "\n"), std::string::npos);
@@ -127,18 +127,22 @@ TEST(AtherosHeader, DriverRequestThenRegisterTool)
 
 TEST(Actions, DriverFailuresStopTheAction)
 {
+	const std::vector<std::string> requested = { "socket S", "ioctl S", "close S" };
 	struct Case {
 		Args args;
 		const char *var, *value, *err;
-		size_t log_lines; // socket, ioctl, close; never the register tool
+		std::vector<std::string> log; // never the shell or the register tool
 	} cases[] = {
-		{ { "-l", "green" }, "SWITCHSIM_FAIL_IOCTL", "0x89FF:EIO", "ioctl error!\n", 3 },
+		{ { "-l", "green" }, "SWITCHSIM_FAIL_IOCTL", "0x89FF:EIO", "ioctl error!\n", requested },
 		{ { "-l", "green" }, "SWITCHSIM_FAIL_SOCKET", "ENFILE",
-		  "socket failed, Too many open files in system\n", 1 },
-		{ { "-e", "on" }, "SWITCHSIM_FAIL_IOCTL", "0x89FE:EBUSY", "ioctl error!\n", 3 },
-		{ { "-e", "off" }, "SWITCHSIM_FAIL_SOCKET", "EMFILE", "socket failed, Too many open files\n", 1 },
+		  "socket failed, Too many open files in system\n", { "socket -1" } },
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_IOCTL", "0x89FE:EBUSY", "ioctl error!\n", requested },
+		{ { "-e", "off" }, "SWITCHSIM_FAIL_SOCKET", "EMFILE", "socket failed, Too many open files\n",
+		  { "socket -1" } },
 	};
 	for (const auto &c : cases) {
+		if (!can_inject(c.var, c.value))
+			continue;
 		std::string name = ::testing::PrintToString(c.args) + " " + c.value;
 		Sim sim;
 		sim.setenv(c.var, c.value);
@@ -146,11 +150,10 @@ TEST(Actions, DriverFailuresStopTheAction)
 		EXPECT_EQ(r.status, 255) << name;
 		EXPECT_EQ(r.out, "") << name;
 		EXPECT_EQ(r.err, c.err) << name;
-		EXPECT_EQ(r.log.size(), c.log_lines) << name << ::testing::PrintToString(r.log);
-		EXPECT_TRUE(grep(r.log, "system").empty()) << name;
-		if (c.log_lines == 3) {
-			EXPECT_EQ(r.log.back(), "close S") << name;
-		}
+		std::vector<std::string> want = seen(c.log);
+		ASSERT_EQ(r.log.size(), want.size()) << name << ::testing::PrintToString(r.log);
+		for (size_t i = 0; i < want.size(); i++)
+			EXPECT_EQ(r.log[i].rfind(want[i], 0), 0u) << name << ": " << r.log[i];
 	}
 }
 
@@ -174,6 +177,8 @@ TEST(Actions, ShellResultsReachTheExitStatus)
 		  255, "system failed, Resource temporarily unavailable\n" },
 	};
 	for (const auto &c : cases) {
+		if (!can_inject(c.var, c.value))
+			continue;
 		std::string name = ::testing::PrintToString(c.args) + " " + c.value;
 		Sim sim;
 		sim.setenv(c.var, c.value);

@@ -11,10 +11,12 @@
 namespace {
 
 // The budget is the shipped binary's; a sanitized build is not that.
-#define SKIP_UNLESS_SHIPPED()                                                    \
-	do {                                                                     \
-		if (target().sanitized)                                          \
-			GTEST_SKIP() << "budgets apply to the unsanitized build"; \
+#define SKIP_UNLESS_SHIPPED()                                                      \
+	do {                                                                       \
+		if (target().sanitized)                                            \
+			GTEST_SKIP() << "budgets apply to the unsanitized build";   \
+		if (target().kernel())                                             \
+			GTEST_SKIP() << "binutils and strace run on the build machine"; \
 	} while (0)
 
 std::string shell(const std::string &cmd)

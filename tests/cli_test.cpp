@@ -10,7 +10,17 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// What reached the driver and the shell, one word per request.
+// "3531" -> "51"
+std::string unhex(const std::string &h)
+{
+	std::string s;
+	for (size_t i = 0; i + 1 < h.size(); i += 2)
+		s += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
+	return s;
+}
+
+// What reached the driver, its file and the register tool, one word per
+// request: what every backend's driver sees.
 std::string actions(const Result &r)
 {
 	std::string s;
@@ -22,8 +32,10 @@ std::string actions(const Result &r)
 			what = "led";
 		else if (line.rfind("ioctl S 0x89fe ", 0) == 0)
 			what = "header";
-		else if (line.rfind("system ", 0) == 0)
-			what = line.substr(7);
+		else if (line.rfind("switch_phy ", 0) == 0)
+			what = "cycle " + unhex(line.substr(11));
+		else if (line.rfind("ethreg ", 0) == 0)
+			what = line;
 		else
 			continue;
 		s += (s.empty() ? "" : " | ") + what;
@@ -87,9 +99,8 @@ TEST(Usage, TextIsThirteenLinesOf463Bytes)
 
 TEST(Dispatch, OneActionByPriority)
 {
-	const std::string cycle = "echo -n ";
-	const std::string to_proc = " >/proc/switch_phy";
-	const std::string ethreg = "/sbin/ethreg -i phy0 0x0000009c=";
+	const std::string cycle = "cycle ";
+	const std::string ethreg = "ethreg [-i] [phy0] [0x0000009c=";
 	struct Case {
 		Args args;
 		std::string actions;
@@ -102,19 +113,19 @@ TEST(Dispatch, OneActionByPriority)
 		{ { "-w", "5", "-s" }, "status" },
 		{ { "-sw4" }, "status" },
 		{ { "-e", "on", "-l", "green", "-w", "5", "-s" }, "status" },
-		{ { "-w", "5", "-l", "green" }, cycle + "51111" + to_proc },
-		{ { "-e", "on", "-w", "3" }, cycle + "31111" + to_proc },
-		{ { "-w4", "-m1" }, cycle + "40001" + to_proc },
-		{ { "--switch-lan-phy=3", "--switch-lan-mask=5" }, cycle + "30101" + to_proc },
-		{ { "--switch-lan-phy", "3", "--switch-lan-mask", "5" }, cycle + "30101" + to_proc },
-		{ { "--switch-lan-p=2" }, cycle + "21111" + to_proc },
-		{ { "-m", "2", "-w", "6", "-m", "8" }, cycle + "61000" + to_proc },
+		{ { "-w", "5", "-l", "green" }, cycle + "51111" },
+		{ { "-e", "on", "-w", "3" }, cycle + "31111" },
+		{ { "-w4", "-m1" }, cycle + "40001" },
+		{ { "--switch-lan-phy=3", "--switch-lan-mask=5" }, cycle + "30101" },
+		{ { "--switch-lan-phy", "3", "--switch-lan-mask", "5" }, cycle + "30101" },
+		{ { "--switch-lan-p=2" }, cycle + "21111" },
+		{ { "-m", "2", "-w", "6", "-m", "8" }, cycle + "61000" },
 		{ { "-l", "green", "-e", "on" }, "led" },
 		{ { "-e", "on", "-l", "green" }, "led" },
 		{ { "--set=amber" }, "led" },
-		{ { "-e", "on" }, "header | " + ethreg + "0x00000002" },
-		{ { "--ctl=off" }, "header | " + ethreg + "0x00000000" },
-		{ { "-e", "on", "-e", "off" }, "header | " + ethreg + "0x00000000" },
+		{ { "-e", "on" }, "header | " + ethreg + "0x00000002]" },
+		{ { "--ctl=off" }, "header | " + ethreg + "0x00000000]" },
+		{ { "-e", "on", "-e", "off" }, "header | " + ethreg + "0x00000000]" },
 	};
 	for (const auto &c : cases) {
 		std::string name = ::testing::PrintToString(c.args);

@@ -11,11 +11,16 @@
 // One build of the tool, described by the target.conf that its build wrote.
 struct Target {
 	std::string name, tool, floor, preload, ethreg, runner, readelf, strip, nm;
+	// "kernel": inside the emulated router, against the switch driver
+	// module, whose state and log are in state_dir; otherwise against the
+	// preloaded simulated switch.
+	std::string backend, module, state_dir;
 	bool big_endian = false;
 	bool sanitized = false; // not the shipped binary: no budget applies
 	int pointer_size = 0, ifreq_size = 0;
 	long size_budget = 0;
 	bool cross() const { return !runner.empty(); }
+	bool kernel() const { return backend == "kernel"; }
 };
 const Target &target();
 
@@ -25,7 +30,8 @@ struct Result {
 	std::vector<std::string> log;
 };
 
-// A fresh simulated switch in a directory of its own, removed afterwards.
+// A fresh simulated switch in a directory of its own, removed afterwards;
+// in the emulated router, the driver module put back to its default state.
 class Sim {
 public:
 	Sim();
@@ -33,6 +39,7 @@ public:
 	Sim(const Sim &) = delete;
 	Sim &operator=(const Sim &) = delete;
 
+	// A fault to inject (SWITCHSIM_FAIL_*), or any other variable for the run.
 	void setenv(const std::string &name, const std::string &value);
 	void write(const std::string &name, const std::string &text);
 	std::string read(const std::string &name) const;
@@ -44,11 +51,22 @@ public:
 	// Runs any command with the simulated switch's environment.
 	Result exec(const std::vector<std::string> &argv, bool preload) const;
 
-	const std::string dir;
+	const std::string dir;  // the switch's state and log
+	const std::string work; // scratch files of the test
 
 private:
+	void inject() const;
+	bool hide_ethreg() const;
 	std::vector<std::pair<std::string, std::string>> env_;
 };
+
+// Whether this backend can make the fault that SWITCHSIM_FAIL_* asks for:
+// the kernel's can't be told to fail socket() or system() at will.
+bool can_inject(const std::string &name, const std::string &value);
+// The log lines of want that this backend's driver can see: the module sees
+// its requests, its file and the register tool, but not the program's
+// sockets or the shell commands behind them.
+std::vector<std::string> seen(const std::vector<std::string> &want);
 
 // The bytes the target holds for a value, as lower-case hex.
 std::string hex_u16(uint16_t v);

@@ -50,10 +50,8 @@ TEST(Status, SendsZeroedRecordWithUnitNumbers)
 	std::string record;
 	for (uint32_t i = 0; i < 20; i++)
 		record += hex_u32(i < 5 ? i : 0);
-	ASSERT_EQ(r.log.size(), 3u);
-	EXPECT_EQ(r.log[0], "socket S");
-	EXPECT_EQ(r.log[1], "ioctl S 0x8948 block=" + expected_block() + " data=" + record);
-	EXPECT_EQ(r.log[2], "close S");
+	EXPECT_EQ(r.log, seen({ "socket S", "ioctl S 0x8948 block=" + expected_block() + " data=" + record,
+				"close S" }));
 }
 
 TEST(Status, DriverFailures)
@@ -70,16 +68,19 @@ TEST(Status, DriverFailures)
 		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:ENODEV", "ioctl error!\n", { "socket S", "", "close S" } },
 	};
 	for (const auto &c : cases) {
+		if (!can_inject(c.var, c.value))
+			continue;
 		Sim sim;
 		sim.setenv(c.var, c.value);
 		Result r = sim.run({ "-s" });
 		EXPECT_EQ(r.status, 255) << c.value;
 		EXPECT_EQ(r.out, "") << c.value;
 		EXPECT_EQ(r.err, c.err) << c.value;
-		ASSERT_EQ(r.log.size(), c.log.size()) << c.value;
-		for (size_t i = 0; i < c.log.size(); i++)
-			if (!c.log[i].empty()) {
-				EXPECT_EQ(r.log[i], c.log[i]) << c.value;
+		std::vector<std::string> want = seen(c.log);
+		ASSERT_EQ(r.log.size(), want.size()) << c.value;
+		for (size_t i = 0; i < want.size(); i++)
+			if (!want[i].empty()) {
+				EXPECT_EQ(r.log[i], want[i]) << c.value;
 			}
 	}
 }
@@ -100,7 +101,7 @@ TEST(Status, UnwritableOutputIsAFailure)
 	Result r = sim.run({ "-s" }, true, "/dev/full");
 	EXPECT_EQ(r.status, 255);
 	EXPECT_EQ(r.err, "write failed, No space left on device\n");
-	EXPECT_EQ(grep(r.log, "close").size(), 1u);
+	EXPECT_EQ(grep(r.log, "close").size(), seen({ "close S" }).size());
 }
 
 } // namespace

@@ -30,7 +30,7 @@ std::vector<std::string> files(const std::string &dir)
 
 TEST(Switchsim, BadInputChangesNothing)
 {
-	if (target().cross())
+	if (target().cross() || target().kernel())
 		GTEST_SKIP() << "switchsim is a host command";
 	const Args cases[] = {
 		{},
@@ -60,7 +60,7 @@ TEST(Switchsim, BadInputChangesNothing)
 
 TEST(Switchsim, SetShowAndRun)
 {
-	if (target().cross())
+	if (target().cross() || target().kernel())
 		GTEST_SKIP() << "switchsim is a host command";
 	Sim sim;
 	EXPECT_EQ(switchsim(sim, { "set", "lan2", "up", "100", "half" }).status, 0);
@@ -81,7 +81,7 @@ TEST(Switchsim, SetShowAndRun)
 
 TEST(Switchsim, DamagedStateIsReportedNotUsed)
 {
-	if (target().cross())
+	if (target().cross() || target().kernel())
 		GTEST_SKIP() << "switchsim is a host command";
 	Sim sim;
 	sim.write("state", "lan0 up 1000 full\nlan9 up\n");
