@@ -1,0 +1,176 @@
+#!/bin/sh
+# Build the emulated router from Debian packages alone: a big-endian MIPS32
+# malta kernel from linux-source-6.1, a static busybox from Debian's busybox
+# source package, the switch driver module, and an initramfs that holds the
+# cross sysroot's C library, the tool, the register tool stand-in and the
+# guest's test suite.
+#   scripts/router-image.sh [MIPS_BUILD_DIR]     default: build-mips
+# Writes MIPS_BUILD_DIR/router/{vmlinux,initramfs.cpio.gz,switchsim.ko}.
+#
+# The kernel and busybox builds are cached in
+# ${XDG_CACHE_HOME:-$HOME/.cache}/vok_eth/, keyed by a hash of the package
+# versions, the compiler version and the config, so a warm run costs seconds.
+# Source packages come through a private deb-src list under that directory;
+# the machine's own apt setup is left as it is.
+set -eu
+cd "$(dirname "$0")/.."
+top=$(pwd)
+build=$(cd "${1:-build-mips}" && pwd)
+out=$build/router
+cross=mips-linux-gnu-
+sysroot=/usr/mips-linux-gnu
+jobs=$(nproc)
+
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/vok_eth
+mkdir -p "$cache"
+chmod 700 "$cache"
+# One builder at a time per cache.
+exec 9>"$cache/lock"
+flock 9
+
+log() { echo "router-image: $*" >&2; }
+hash() { sha256sum | cut -c1-16; }
+ccver=$(${cross}gcc --version | head -n1)
+
+# Keep only the newest build of a kind: each key replaces the last.
+prune() { # kind keep
+	for d in "$cache/$1"-*; do
+		[ "$d" = "$cache/$1-$2" ] || [ ! -e "$d" ] || rm -rf "$d"
+	done
+}
+
+# ---- kernel --------------------------------------------------------------
+kver=$(dpkg-query -W -f='${Version}' linux-source-6.1)
+kconf=scripts/router/kernel.config
+kkey=$( { echo "$kver"; echo "$ccver"; cat "$kconf"; } | hash)
+kdir=$cache/kernel-$kkey
+kmake() { make -s -C "$kdir/src" O="$kdir/obj" ARCH=mips CROSS_COMPILE=$cross "$@"; }
+if [ ! -f "$kdir/done" ]; then
+	log "building the kernel (linux-source-6.1 $kver) in $kdir"
+	prune kernel "$kkey"
+	rm -rf "$kdir"
+	mkdir -p "$kdir/src" "$kdir/obj"
+	tar -xf /usr/src/linux-source-6.1.tar.xz -C "$kdir/src" --strip-components=1
+	kmake tinyconfig >/dev/null
+	"$kdir/src/scripts/kconfig/merge_config.sh" -m -O "$kdir/obj" \
+		"$kdir/obj/.config" "$top/$kconf" >/dev/null 2>&1
+	kmake olddefconfig >/dev/null
+	# A symbol the kernel dropped (a missing dependency) is a broken fragment.
+	grep '^CONFIG_' "$kconf" | while read -r want; do
+		grep -qx "$want" "$kdir/obj/.config" ||
+			{ log "$kconf: $want did not take"; exit 1; }
+	done
+	kmake -j"$jobs" vmlinux modules
+	touch "$kdir/done"
+fi
+
+# ---- busybox -------------------------------------------------------------
+apt_dir=$cache/apt
+apt_opts="-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts=$apt_dir/sources.list.d
+	-o Dir::State::Lists=$apt_dir/lists -o Dir::Cache=$apt_dir/cache
+	-o Dir::State::status=/dev/null -o APT::Sandbox::User=root -q"
+bbver() { apt-cache $apt_opts showsrc busybox 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n1; }
+if [ ! -d "$apt_dir/lists" ] || [ -z "$(bbver)" ]; then
+	log "fetching the source index through $apt_dir/sources.list.d"
+	mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/sources.list.d"
+	# The machine's own Debian mirror, for the release it runs, as deb-src.
+	codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+	{
+		cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk -v rel="$codename" '
+			function flush() {
+				if (deb && uris != "" && suite)
+					printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\n%s\n", uris, rel, key
+				deb = 0; uris = ""; suite = 0; key = ""
+			}
+			/^[ \t]*$/ { flush(); next }
+			/^Types:/ { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
+			/^URIs:/ { uris = $2 }
+			/^Suites:/ { for (i = 2; i <= NF; i++) if ($i == rel) suite = 1 }
+			/^Signed-By:/ { key = $0 }
+			END { flush() }'
+		cat /etc/apt/sources.list 2>/dev/null | awk -v rel="$codename" '
+			$1 == "deb" && $0 ~ " " rel " " { for (i = 2; i <= NF; i++) if ($i == rel) { printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\n\n", $(i - 1), rel; break } }'
+	} >"$apt_dir/sources.list.d/debian.sources"
+	[ -s "$apt_dir/sources.list.d/debian.sources" ] || { log "no Debian $codename source in /etc/apt"; exit 1; }
+	apt-get $apt_opts update >/dev/null
+fi
+bver=$(bbver)
+[ -n "$bver" ] || { log "no busybox source package in the index"; exit 1; }
+bconf=scripts/router/busybox.config
+bkey=$( { echo "$bver"; echo "$ccver"; cat "$bconf"; } | hash)
+bdir=$cache/busybox-$bkey
+if [ ! -f "$bdir/done" ]; then
+	log "building busybox $bver in $bdir"
+	prune busybox "$bkey"
+	rm -rf "$bdir"
+	mkdir -p "$bdir"
+	(cd "$bdir" && apt-get $apt_opts source busybox="$bver" >/dev/null)
+	src=$(find "$bdir" -mindepth 1 -maxdepth 1 -type d -name 'busybox-*')
+	make -s -C "$src" defconfig >/dev/null
+	# The fragment's settings replace defconfig's.
+	while read -r line; do
+		case $line in
+		CONFIG_*=*) sym=${line%%=*} ;;
+		"# CONFIG_"*" is not set") sym=${line#\# }; sym=${sym%% *} ;;
+		*) continue ;;
+		esac
+		sed -i -e "/^$sym=/d" -e "/^# $sym is not set/d" "$src/.config"
+		echo "$line" >>"$src/.config"
+	done <"$bconf"
+	yes '' | make -s -C "$src" oldconfig >/dev/null
+	make -s -C "$src" -j"$jobs" CROSS_COMPILE=$cross busybox >"$bdir/build.log" 2>&1 ||
+		{ cat "$bdir/build.log" >&2; exit 1; }
+	cp "$src/busybox" "$bdir/busybox"
+	rm -rf "$src" "$bdir"/*.tar.* "$bdir"/*.dsc
+	touch "$bdir/done"
+fi
+
+# ---- the switch driver module -------------------------------------------
+rm -rf "$out"
+mkdir -p "$out/kmod"
+cp switchsim/kernel/switchsim.c switchsim/kernel/Kbuild "$out/kmod/"
+kmake M="$out/kmod" W=1 modules >"$out/kmod/build.log" 2>&1 ||
+	{ cat "$out/kmod/build.log" >&2; exit 1; }
+if grep -qi 'warning' "$out/kmod/build.log"; then
+	cat "$out/kmod/build.log" >&2
+	log "the module must build without warnings"
+	exit 1
+fi
+cp "$out/kmod/switchsim.ko" "$out/switchsim.ko"
+cp "$kdir/obj/vmlinux" "$out/vmlinux"
+
+# ---- initramfs -----------------------------------------------------------
+root=$out/rootfs
+mkdir -p "$root/bin" "$root/sbin" "$root/usr/bin" "$root/usr/sbin" "$root/lib/modules" \
+	"$root/etc" "$root/proc" "$root/sys" "$root/dev" "$root/tmp" "$root/root" "$root/tests"
+cp "$bdir/busybox" "$root/bin/busybox"
+ln -s busybox "$root/bin/sh"
+cp scripts/router/init "$root/init"
+chmod 755 "$root/init"
+for lib in ld.so.1 libc.so.6 libm.so.6 libstdc++.so.6 libgcc_s.so.1; do
+	cp -L "$sysroot/lib/$lib" "$root/lib/$lib"
+done
+conf() { sed -n "s/^$1=//p" "$build/target.conf"; }
+cp "$(conf tool)" "$root/usr/bin/vok_eth"
+cp "$build/switchsim/ethreg" "$root/sbin/ethreg"
+cp "$build/switchsim/switchsim" "$root/usr/bin/switchsim"
+cp "$out/switchsim.ko" "$root/lib/modules/switchsim.ko"
+if [ -x "$build/tests/vok_tests" ]; then
+	${cross}strip -o "$root/tests/vok_tests" "$build/tests/vok_tests"
+	cat >"$root/tests/target.conf" <<EOF
+name=mips
+backend=kernel
+tool=/usr/bin/vok_eth
+ethreg=/sbin/ethreg
+switchsim=/usr/bin/switchsim
+module=/lib/modules/switchsim.ko
+state_dir=/sys/kernel/debug/switchsim
+big_endian=$(conf big_endian)
+pointer_size=$(conf pointer_size)
+ifreq_size=$(conf ifreq_size)
+EOF
+fi
+printf 'root:x:0:0:root:/root:/bin/sh\nnobody:x:65534:65534:nobody:/nonexistent:/bin/false\n' >"$root/etc/passwd"
+printf 'root:x:0:\nnogroup:x:65534:\n' >"$root/etc/group"
+(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) | gzip -1 >"$out/initramfs.cpio.gz"
+log "ready in $out"
