@@ -46,10 +46,10 @@ tr -d '\r' <"$console.raw" >"$console"
 [ $status -eq 0 ] || echo "router-vm: qemu ended with status $status" >&2
 
 # The suite's own lines, named as the third backend.
-sed -n '/^\[==========\] Running/,/^\[==========\].*ran\./p; /^\[  PASSED  \]/p; /^\[  FAILED  \]/p' \
-	"$console" | sed 's/^\(\[[ A-Z=-]*\] \)\([A-Za-z]\)/\1kernel.\2/'
+sed -n '/^\[==========\] Running/,/^\[==========\].*ran\./{p;d}; /^\[  PASSED  \]/p; /^\[  FAILED  \]/p' \
+	"$console" | sed 's/^\(\[ *\(RUN\|OK\|FAILED\|SKIPPED\) *\] \)\([A-Za-z]\)/\1kernel.\3/'
 # Why each skipped test was skipped: the line after gtest's "Skipped".
-awk '/: Skipped$/ { getline why; next } /^\[  SKIPPED \] [A-Za-z]/ { print "skipped kernel." $4 ": " why }' "$console"
+awk '/: Skipped$/ { getline why; next } /^\[  SKIPPED \] [A-Za-z].* ms\)$/ { print "skipped kernel." $4 ": " why }' "$console"
 
 fail=0
 if grep -nE 'WARNING: CPU|BUG: |Oops|Kernel panic|Call Trace' "$console" >&2; then

@@ -81,7 +81,8 @@ static std::string temp_dir()
 static void put_file(const std::string &path, const std::string &text)
 {
 	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-	if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+	if (fd < 0 || (!text.empty() && ::write(fd, text.data(), text.size()) !=
+						static_cast<ssize_t>(text.size())))
 		ADD_FAILURE() << "cannot write " << path << ": " << std::strerror(errno);
 	if (fd >= 0)
 		close(fd);

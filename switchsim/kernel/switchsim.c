@@ -488,7 +488,9 @@ static ssize_t sw_log_write(struct file *file, const char __user *ubuf,
 	char line[SW_LINE_MAX];
 	size_t n = count;
 
-	if (!count || count > sizeof(line) - 1)
+	if (!count)
+		return 0;
+	if (count > sizeof(line) - 1)
 		return -EINVAL;
 	if (copy_from_user(line, ubuf, count))
 		return -EFAULT;
@@ -509,7 +511,8 @@ static const struct file_operations sw_log_fops = {
 	.open		= sw_log_open,
 	.read		= seq_read,
 	.write		= sw_log_write,
-	.llseek		= seq_lseek,
+	/* stdio seeks to the end of a file opened to append to it. */
+	.llseek		= noop_llseek,
 	.release	= single_release,
 };
 
