@@ -17,27 +17,9 @@ cd "$(dirname "$0")/.."
 top=$(pwd)
 build=$(cd "${1:-build-mips}" && pwd)
 out=$build/router
-cross=mips-linux-gnu-
 sysroot=/usr/mips-linux-gnu
-jobs=$(nproc)
-
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/vok_eth
-mkdir -p "$cache"
-chmod 700 "$cache"
-# One builder at a time per cache.
-exec 9>"$cache/lock"
-flock 9
-
-log() { echo "router-image: $*" >&2; }
-hash() { sha256sum | cut -c1-16; }
-ccver=$(${cross}gcc --version | head -n1)
-
-# Keep only the newest build of a kind: each key replaces the last.
-prune() { # kind keep
-	for d in "$cache/$1"-*; do
-		[ "$d" = "$cache/$1-$2" ] || [ ! -e "$d" ] || rm -rf "$d"
-	done
-}
+me=router-image
+. scripts/router/cache.sh
 
 # ---- kernel --------------------------------------------------------------
 kver=$(dpkg-query -W -f='${Version}' linux-source-6.1)
@@ -54,7 +36,7 @@ if [ ! -f "$kdir/done" ]; then
 	kmake tinyconfig >/dev/null
 	"$kdir/src/scripts/kconfig/merge_config.sh" -m -O "$kdir/obj" \
 		"$kdir/obj/.config" "$top/$kconf" >/dev/null 2>&1
-	kmake olddefconfig >/dev/null
+	kmake olddefconfig >/dev/null 2>&1
 	# A symbol the kernel dropped (a missing dependency) is a broken fragment.
 	grep '^CONFIG_' "$kconf" | while read -r want; do
 		grep -qx "$want" "$kdir/obj/.config" ||
@@ -65,37 +47,7 @@ if [ ! -f "$kdir/done" ]; then
 fi
 
 # ---- busybox -------------------------------------------------------------
-apt_dir=$cache/apt
-apt_opts="-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts=$apt_dir/sources.list.d
-	-o Dir::State::Lists=$apt_dir/lists -o Dir::Cache=$apt_dir/cache
-	-o Dir::State::status=/dev/null -o APT::Sandbox::User=root -q"
-bbver() { apt-cache $apt_opts showsrc busybox 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n1; }
-if [ ! -d "$apt_dir/lists" ] || [ -z "$(bbver)" ]; then
-	log "fetching the source index through $apt_dir/sources.list.d"
-	mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/sources.list.d"
-	# The machine's own Debian mirror, for the release it runs, as deb-src.
-	codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-	{
-		cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk -v rel="$codename" '
-			function flush() {
-				if (deb && uris != "" && suite)
-					printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\n%s\n", uris, rel, key
-				deb = 0; uris = ""; suite = 0; key = ""
-			}
-			/^[ \t]*$/ { flush(); next }
-			/^Types:/ { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
-			/^URIs:/ { uris = $2 }
-			/^Suites:/ { for (i = 2; i <= NF; i++) if ($i == rel) suite = 1 }
-			/^Signed-By:/ { key = $0 }
-			END { flush() }'
-		cat /etc/apt/sources.list 2>/dev/null | awk -v rel="$codename" '
-			$1 == "deb" && $0 ~ " " rel " " { for (i = 2; i <= NF; i++) if ($i == rel) { printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\n\n", $(i - 1), rel; break } }'
-	} >"$apt_dir/sources.list.d/debian.sources"
-	[ -s "$apt_dir/sources.list.d/debian.sources" ] || { log "no Debian $codename source in /etc/apt"; exit 1; }
-	apt-get $apt_opts update >/dev/null
-fi
-bver=$(bbver)
-[ -n "$bver" ] || { log "no busybox source package in the index"; exit 1; }
+bver=$(source_version busybox)
 bconf=scripts/router/busybox.config
 bkey=$( { echo "$bver"; echo "$ccver"; cat "$bconf"; } | hash)
 bdir=$cache/busybox-$bkey
@@ -104,8 +56,7 @@ if [ ! -f "$bdir/done" ]; then
 	prune busybox "$bkey"
 	rm -rf "$bdir"
 	mkdir -p "$bdir"
-	(cd "$bdir" && apt-get $apt_opts source busybox="$bver" >/dev/null)
-	src=$(find "$bdir" -mindepth 1 -maxdepth 1 -type d -name 'busybox-*')
+	src=$(fetch_source busybox "$bver" "$bdir")
 	make -s -C "$src" defconfig >/dev/null
 	# The fragment's settings replace defconfig's.
 	while read -r line; do
@@ -121,7 +72,7 @@ if [ ! -f "$bdir/done" ]; then
 	make -s -C "$src" -j"$jobs" CROSS_COMPILE=$cross busybox >"$bdir/build.log" 2>&1 ||
 		{ cat "$bdir/build.log" >&2; exit 1; }
 	cp "$src/busybox" "$bdir/busybox"
-	rm -rf "$src" "$bdir"/*.tar.* "$bdir"/*.dsc
+	rm -rf "$src"
 	touch "$bdir/done"
 fi
 
