@@ -8,12 +8,29 @@ unset(CMAKE_EXTRA_INCLUDE_FILES)
 
 if(CMAKE_CROSSCOMPILING)
   list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " VOK_RUNNER)
-  set(VOK_ETHREG "${VOK_RUNNER} $<TARGET_FILE:ethreg>")
   set(VOK_SIZE_BUDGET 8192)  # the router's flash
 else()
   set(VOK_RUNNER "")
-  set(VOK_ETHREG "$<TARGET_FILE:ethreg>")
   set(VOK_SIZE_BUDGET 0)
+endif()
+if(VOK_SWITCHSIM)
+  string(STRIP "${VOK_RUNNER} $<TARGET_FILE:ethreg>" VOK_ETHREG)
+  set(VOK_PRELOAD "$<TARGET_FILE:switchsim_preload>")
+else()
+  set(VOK_ETHREG "")
+  set(VOK_PRELOAD "")
+endif()
+# The C library the tool is linked against, by the name it is NEEDED as.
+if(VOK_MUSL)
+  set(VOK_LIBC musl)
+  set(VOK_NEEDED libc.so)
+else()
+  set(VOK_LIBC glibc)
+  set(VOK_NEEDED libc.so.6)
+endif()
+if(VOK_STATIC)
+  set(VOK_NEEDED "")
+  set(VOK_SIZE_BUDGET 0)  # the C library comes along: reported, not budgeted
 endif()
 if(CMAKE_CXX_BYTE_ORDER STREQUAL "BIG_ENDIAN")
   set(VOK_BIG_ENDIAN 1)
@@ -28,8 +45,12 @@ file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/target.conf CONTENT
 "name=${CMAKE_SYSTEM_PROCESSOR}
 tool=$<TARGET_FILE:vok_eth>
 floor=$<TARGET_FILE:vok_floor>
-preload=$<TARGET_FILE:switchsim_preload>
+strerror=$<TARGET_FILE:vok_strerror>
+preload=${VOK_PRELOAD}
 ethreg=${VOK_ETHREG}
+libc=${VOK_LIBC}
+needed=${VOK_NEEDED}
+static=$<BOOL:${VOK_STATIC}>
 runner=${VOK_RUNNER}
 big_endian=${VOK_BIG_ENDIAN}
 pointer_size=${CMAKE_SIZEOF_VOID_P}

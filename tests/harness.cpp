@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,6 +62,10 @@ const Target &target()
 	t.backend = kv["backend"];
 	t.module = kv["module"];
 	t.state_dir = kv["state_dir"];
+	t.libc = kv["libc"];
+	t.needed = kv["needed"];
+	t.strerror = kv["strerror"];
+	t.is_static = kv["static"] == "1";
 	t.big_endian = kv["big_endian"] == "1";
 	t.sanitized = kv["sanitized"] == "1";
 	t.pointer_size = std::atoi(kv["pointer_size"].c_str());
@@ -147,8 +152,27 @@ bool can_inject(const std::string &name, const std::string &value)
 		return true;
 	// socket() fails for want of a descriptor only where the dynamic loader
 	// does not need the same one first; system() fails only in the preload.
-	(void)value;
-	return name != "SWITCHSIM_FAIL_SOCKET" && name != "SWITCHSIM_FAIL_SYSTEM";
+	if (name == "SWITCHSIM_FAIL_SOCKET")
+		return target().is_static && value == "EMFILE";
+	return name != "SWITCHSIM_FAIL_SYSTEM";
+}
+
+std::string errtext(int err)
+{
+	const Target &t = target();
+	std::string cmd = t.runner + " '" + t.strerror + "' " + std::to_string(err);
+	std::string text;
+	if (FILE *p = popen(cmd.c_str(), "r")) {
+		char buf[256];
+		while (fgets(buf, sizeof(buf), p))
+			text += buf;
+		pclose(p);
+	}
+	if (!text.empty() && text.back() == '\n')
+		text.pop_back();
+	if (text.empty())
+		ADD_FAILURE() << "no error text from " << cmd;
+	return text;
 }
 
 std::vector<std::string> seen(const std::vector<std::string> &want)
@@ -213,6 +237,9 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 		// The simulated switch is preloaded ahead of the sanitizer runtime.
 		if (target().sanitized)
 			::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+		bool no_fds = false;
+		for (const auto &e : env_)
+			no_fds = no_fds || (target().kernel() && e.first == "SWITCHSIM_FAIL_SOCKET");
 		int in = open("/dev/null", O_RDONLY);
 		int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 		int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -221,6 +248,14 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 		close(in);
 		close(o);
 		close(e);
+		// No descriptor past the standard three: socket() finds none.
+		struct rlimit three = { 3, 3 };
+		if (no_fds) {
+			for (int fd = 3; fd < 1024; fd++)
+				close(fd);
+			if (setrlimit(RLIMIT_NOFILE, &three) != 0)
+				_exit(126);
+		}
 		std::vector<char *> args;
 		for (const auto &a : argv)
 			args.push_back(const_cast<char *>(a.c_str()));

@@ -15,6 +15,10 @@ struct Target {
 	// module, whose state and log are in state_dir; otherwise against the
 	// preloaded simulated switch.
 	std::string backend, module, state_dir;
+	// The tool's C library ("glibc", "musl"), the library it is NEEDED as
+	// (empty when static), and a program that prints its error texts.
+	std::string libc, needed, strerror;
+	bool is_static = false;
 	bool big_endian = false;
 	bool sanitized = false; // not the shipped binary: no budget applies
 	int pointer_size = 0, ifreq_size = 0;
@@ -60,8 +64,11 @@ private:
 	std::vector<std::pair<std::string, std::string>> env_;
 };
 
+// The text the tool's own C library gives errno err.
+std::string errtext(int err);
 // Whether this backend can make the fault that SWITCHSIM_FAIL_* asks for:
-// the kernel's can't be told to fail socket() or system() at will.
+// the kernel's can't be told to fail system() at will, and socket() only
+// runs out of descriptors where no dynamic loader needs one first.
 bool can_inject(const std::string &name, const std::string &value);
 // The log lines of want that this backend's driver can see: the module sees
 // its requests, its file and the register tool, but not the program's

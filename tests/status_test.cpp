@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 namespace {
 
 const char kDefaultPorts[] = "lan0 down 0 half\nlan1 up 100 full\nlan2 down 0 half\n"
@@ -57,12 +59,13 @@ TEST(Status, SendsZeroedRecordWithUnitNumbers)
 TEST(Status, DriverFailures)
 {
 	struct Case {
-		const char *var, *value, *err;
+		const char *var, *value;
+		std::string err;
 		std::vector<std::string> log;
 	} cases[] = {
-		{ "SWITCHSIM_FAIL_SOCKET", "EMFILE", "socket failed, Too many open files\n",
+		{ "SWITCHSIM_FAIL_SOCKET", "EMFILE", "socket failed, " + errtext(EMFILE) + "\n",
 		  { "socket -1 EMFILE" } },
-		{ "SWITCHSIM_FAIL_SOCKET", "EACCES", "socket failed, Permission denied\n",
+		{ "SWITCHSIM_FAIL_SOCKET", "EACCES", "socket failed, " + errtext(EACCES) + "\n",
 		  { "socket -1 EACCES" } },
 		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:EIO", "ioctl error!\n", { "socket S", "", "close S" } },
 		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:ENODEV", "ioctl error!\n", { "socket S", "", "close S" } },
