@@ -20,13 +20,16 @@ else()
   set(VOK_ETHREG "")
   set(VOK_PRELOAD "")
 endif()
-# The C library the tool is linked against, by the name it is NEEDED as.
+# The C library the tool is linked against, by the name it is NEEDED as,
+# and the root its loader and libraries are found under.
 if(VOK_MUSL)
   set(VOK_LIBC musl)
   set(VOK_NEEDED libc.so)
+  set(VOK_LIBC_ROOT ${VOK_MUSL})
 else()
   set(VOK_LIBC glibc)
   set(VOK_NEEDED libc.so.6)
+  set(VOK_LIBC_ROOT "${VOK_SYSROOT}")
 endif()
 if(VOK_STATIC)
   set(VOK_NEEDED "")
@@ -49,6 +52,7 @@ strerror=$<TARGET_FILE:vok_strerror>
 preload=${VOK_PRELOAD}
 ethreg=${VOK_ETHREG}
 libc=${VOK_LIBC}
+libc_root=${VOK_LIBC_ROOT}
 needed=${VOK_NEEDED}
 static=$<BOOL:${VOK_STATIC}>
 runner=${VOK_RUNNER}

@@ -4,8 +4,11 @@
 # source package, the switch driver module, and an initramfs that holds the
 # cross sysroot's C library, the tool, the register tool stand-in and the
 # guest's test suite.
-#   scripts/router-image.sh [MIPS_BUILD_DIR]     default: build-mips
-# Writes MIPS_BUILD_DIR/router/{vmlinux,initramfs.cpio.gz,switchsim.ko}.
+#   scripts/router-image.sh [MIPS_BUILD_DIR [TOOL_BUILD_DIR ...]]
+# MIPS_BUILD_DIR (default build-mips) is the glibc router build with the
+# simulated switch and the guest's suite; each TOOL_BUILD_DIR adds another
+# build of the tool (build-musl: vok_eth-musl), which the suite runs against
+# too. Writes MIPS_BUILD_DIR/router/{vmlinux,initramfs.cpio.gz,switchsim.ko}.
 #
 # The kernel and busybox builds are cached in
 # ${XDG_CACHE_HOME:-$HOME/.cache}/vok_eth/, keyed by a hash of the package
@@ -16,6 +19,7 @@ set -eu
 cd "$(dirname "$0")/.."
 top=$(pwd)
 build=$(cd "${1:-build-mips}" && pwd)
+[ $# -eq 0 ] || shift
 out=$build/router
 sysroot=/usr/mips-linux-gnu
 me=router-image
@@ -101,26 +105,40 @@ chmod 755 "$root/init"
 for lib in ld.so.1 libc.so.6 libm.so.6 libstdc++.so.6 libgcc_s.so.1; do
 	cp -L "$sysroot/lib/$lib" "$root/lib/$lib"
 done
-conf() { sed -n "s/^$1=//p" "$build/target.conf"; }
-cp "$(conf tool)" "$root/usr/bin/vok_eth"
+conf() { sed -n "s/^$2=//p" "$1/target.conf"; }
 cp "$build/switchsim/ethreg" "$root/sbin/ethreg"
 cp "$build/switchsim/switchsim" "$root/usr/bin/switchsim"
 cp "$out/switchsim.ko" "$root/lib/modules/switchsim.ko"
-if [ -x "$build/tests/vok_tests" ]; then
-	${cross}strip -o "$root/tests/vok_tests" "$build/tests/vok_tests"
-	cat >"$root/tests/target.conf" <<EOF
-name=mips
+[ ! -x "$build/tests/vok_tests" ] || ${cross}strip -o "$root/tests/vok_tests" "$build/tests/vok_tests"
+# One build of the tool, and what the suite needs to know of it.
+add_tool() { # build_dir label
+	suffix=${2#kernel}
+	cp "$(conf "$1" tool)" "$root/usr/bin/vok_eth$suffix"
+	cp "$(conf "$1" strerror)" "$root/tests/vok_strerror$suffix"
+	if [ "$(conf "$1" libc)" = musl ] && [ "$(conf "$1" static)" = 0 ]; then
+		cp -L "$(conf "$1" libc_root)/lib/libc.so" "$root/lib/ld-musl-mips.so.1"
+	fi
+	cat >"$root/tests/$2.conf" <<EOF
+name=$2
 backend=kernel
-tool=/usr/bin/vok_eth
+tool=/usr/bin/vok_eth$suffix
+strerror=/tests/vok_strerror$suffix
+libc=$(conf "$1" libc)
+needed=$(conf "$1" needed)
+static=$(conf "$1" static)
 ethreg=/sbin/ethreg
 switchsim=/usr/bin/switchsim
 module=/lib/modules/switchsim.ko
 state_dir=/sys/kernel/debug/switchsim
-big_endian=$(conf big_endian)
-pointer_size=$(conf pointer_size)
-ifreq_size=$(conf ifreq_size)
+big_endian=$(conf "$1" big_endian)
+pointer_size=$(conf "$1" pointer_size)
+ifreq_size=$(conf "$1" ifreq_size)
 EOF
-fi
+}
+add_tool "$build" kernel
+for extra in "$@"; do
+	add_tool "$extra" "kernel-$(basename "$extra" | sed 's/^build-//')"
+done
 printf 'root:x:0:0:root:/root:/bin/sh\nnobody:x:65534:65534:nobody:/nonexistent:/bin/false\n' >"$root/etc/passwd"
 printf 'root:x:0:\nnogroup:x:65534:\n' >"$root/etc/group"
 (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) | gzip -1 >"$out/initramfs.cpio.gz"

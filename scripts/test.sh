@@ -1,13 +1,25 @@
 #!/bin/sh
 # Install what is missing, build for this machine and for the router
-# (big-endian 32-bit MIPS), and run the whole suite against both builds, then
-# the host suite once more under the sanitizers.
+# (big-endian 32-bit MIPS; glibc, and musl dynamic and static), and run the
+# whole suite against the host and glibc router builds, then the host suite
+# once more under the sanitizers, then the suite inside the emulated router
+# against every router build.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
 cmake -S . -B build-mips --toolchain cmake/mips-linux-gnu.cmake -DVOK_GUEST_TESTS=ON >/dev/null
 cmake --build build-mips -j2
-cmake -S . -B build -DBUILD_TESTING=ON -DVOK_ROUTER_BUILD=build-mips >/dev/null
+# The router builds against musl, dynamic and static.
+musl=$(scripts/musl.sh)
+for link in dynamic static; do
+	dir=build-musl
+	[ $link = dynamic ] || dir=build-musl-static
+	cmake -S . -B $dir --toolchain cmake/mips-linux-musl.cmake -DVOK_MUSL="$musl" \
+		-DVOK_STATIC=$([ $link = static ] && echo ON || echo OFF) >/dev/null
+	cmake --build $dir -j2
+done
+cmake -S . -B build -DBUILD_TESTING=ON -DVOK_ROUTER_BUILD=build-mips \
+	"-DVOK_MUSL_BUILDS=build-musl;build-musl-static" >/dev/null
 cmake --build build -j2
 ctest --test-dir build -j2 --output-on-failure
 
@@ -17,5 +29,5 @@ cmake --build build-asan -j2
 ctest --test-dir build-asan -j2 --output-on-failure
 
 # The suite once more inside the emulated router, against the switch driver
-# as a kernel module: the kernel.* backend.
+# as a kernel module: kernel.*, kernel-musl.*, kernel-musl-static.*.
 scripts/router-vm.sh --test
