@@ -5,10 +5,8 @@
 # musl's loader as the interpreter; -DVOK_STATIC=ON links it statically.
 # VOK_MUSL is musl's install prefix; scripts/musl.sh builds one from Debian's
 # musl source package and prints it.
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR mips)
+include(${CMAKE_CURRENT_LIST_DIR}/mips-linux-gnu.cmake)
 
-set(VOK_CROSS_PREFIX "mips-linux-gnu-" CACHE STRING "Cross compiler prefix")
 if(DEFINED ENV{XDG_CACHE_HOME})
   set(vok_cache "$ENV{XDG_CACHE_HOME}")
 else()
@@ -19,12 +17,7 @@ set(VOK_STATIC OFF CACHE BOOL "Link statically")
 # Only the tool and the floor: the simulated switch and the suite run on glibc.
 set(VOK_SWITCHSIM OFF CACHE BOOL "")
 
-set(CMAKE_C_COMPILER ${VOK_CROSS_PREFIX}gcc)
-set(CMAKE_CXX_COMPILER ${VOK_CROSS_PREFIX}g++)
 set(CMAKE_FIND_ROOT_PATH ${VOK_MUSL})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-mips -L ${VOK_MUSL})
 
 foreach(f include libgcc.a crtbeginS.o crtendS.o crtbeginT.o crtend.o)

@@ -13,10 +13,7 @@ ver=$(source_version musl)
 key=$( { echo "$ver"; echo "$ccver"; } | hash)
 dir=$cache/musl-$key
 if [ ! -f "$dir/done" ]; then
-	log "building musl $ver in $dir"
-	prune musl "$key"
-	rm -rf "$dir"
-	mkdir -p "$dir"
+	fresh_build musl "$key" "musl $ver"
 	src=$(fetch_source musl "$ver" "$dir")
 	(cd "$src" && CC=${cross}gcc CROSS_COMPILE=$cross ./configure --target=mips-linux-gnu \
 		--prefix="$dir/install" --syslibdir="$dir/install/lib" --disable-wrapper >/dev/null &&

@@ -32,9 +32,7 @@ kkey=$( { echo "$kver"; echo "$ccver"; cat "$kconf"; } | hash)
 kdir=$cache/kernel-$kkey
 kmake() { make -s -C "$kdir/src" O="$kdir/obj" ARCH=mips CROSS_COMPILE=$cross "$@"; }
 if [ ! -f "$kdir/done" ]; then
-	log "building the kernel (linux-source-6.1 $kver) in $kdir"
-	prune kernel "$kkey"
-	rm -rf "$kdir"
+	fresh_build kernel "$kkey" "the kernel (linux-source-6.1 $kver)"
 	mkdir -p "$kdir/src" "$kdir/obj"
 	tar -xf /usr/src/linux-source-6.1.tar.xz -C "$kdir/src" --strip-components=1
 	kmake tinyconfig >/dev/null
@@ -56,10 +54,7 @@ bconf=scripts/router/busybox.config
 bkey=$( { echo "$bver"; echo "$ccver"; cat "$bconf"; } | hash)
 bdir=$cache/busybox-$bkey
 if [ ! -f "$bdir/done" ]; then
-	log "building busybox $bver in $bdir"
-	prune busybox "$bkey"
-	rm -rf "$bdir"
-	mkdir -p "$bdir"
+	fresh_build busybox "$bkey" "busybox $bver"
 	src=$(fetch_source busybox "$bver" "$bdir")
 	make -s -C "$src" defconfig >/dev/null
 	# The fragment's settings replace defconfig's.

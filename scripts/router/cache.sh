@@ -16,11 +16,14 @@ log() { echo "$me: $*" >&2; }
 hash() { sha256sum | cut -c1-16; }
 ccver=$(${cross}gcc --version | head -n1)
 
-# Keep only the newest build of a kind: each key replaces the last.
-prune() { # kind keep
+# An empty directory for a build of a kind under its key. Only the newest
+# build of a kind is kept: each key replaces the last.
+fresh_build() { # kind key what
+	log "building $3 in $cache/$1-$2"
 	for d in "$cache/$1"-*; do
-		[ "$d" = "$cache/$1-$2" ] || [ ! -e "$d" ] || rm -rf "$d"
+		[ ! -e "$d" ] || rm -rf "$d"
 	done
+	mkdir -p "$cache/$1-$2"
 }
 
 # Debian's source packages, through a deb-src list of our own: the machine's
