@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,20 +68,40 @@ const Target &target()
 	return t;
 }
 
-Sim::Sim() : dir([] {
-	char tmpl[] = "/tmp/vok_eth_test.XXXXXX";
-	if (!mkdtemp(tmpl))
-		std::abort();
-	return std::string(tmpl);
-}())
+void become_nobody()
 {
+	if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
+		_exit(126);
+}
+
+Sim::Sim() : Sim("") {}
+
+Sim::Sim(const std::string &subdir)
+	: top_([] {
+		  char tmpl[] = "/tmp/vok_eth_test.XXXXXX";
+		  if (!mkdtemp(tmpl))
+			  std::abort();
+		  return std::string(tmpl);
+	  }()),
+	  dir(subdir.empty() ? top_ : top_ + "/" + subdir)
+{
+	for (size_t at = top_.size(); at != std::string::npos; at = dir.find('/', at + 1))
+		if (at > top_.size() && mkdir(dir.substr(0, at).c_str(), 0700) != 0)
+			std::abort();
+	if (dir != top_ && mkdir(dir.c_str(), 0700) != 0)
+		std::abort();
 }
 
 Sim::~Sim()
 {
-	std::string cmd = "rm -rf '" + dir + "'";
+	std::string cmd = "rm -rf '" + top_ + "'";
 	if (std::system(cmd.c_str()) != 0)
-		std::fprintf(stderr, "could not remove %s\n", dir.c_str());
+		std::fprintf(stderr, "could not remove %s\n", top_.c_str());
+}
+
+void Sim::in_child(std::function<void()> setup)
+{
+	in_child_ = std::move(setup);
 }
 
 void Sim::setenv(const std::string &name, const std::string &value)
@@ -92,12 +114,17 @@ void Sim::write(const std::string &name, const std::string &text)
 	std::ofstream(dir + "/" + name, std::ios::binary) << text;
 }
 
-std::string Sim::read(const std::string &name) const
+static std::string slurp(const std::string &path)
 {
-	std::ifstream in(dir + "/" + name, std::ios::binary);
+	std::ifstream in(path, std::ios::binary);
 	std::stringstream ss;
 	ss << in.rdbuf();
 	return ss.str();
+}
+
+std::string Sim::read(const std::string &name) const
+{
+	return slurp(dir + "/" + name);
 }
 
 static std::vector<std::string> words(const std::string &s)
@@ -111,7 +138,8 @@ static std::vector<std::string> words(const std::string &s)
 
 Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 {
-	std::string out = dir + "/.stdout", err = dir + "/.stderr";
+	std::string tag = std::to_string(getpid());
+	std::string out = top_ + "/.stdout." + tag, err = top_ + "/.stderr." + tag;
 	pid_t pid = fork();
 	if (pid == 0) {
 		for (const char *v : { "LD_PRELOAD", "SWITCHSIM_FAIL_SOCKET", "SWITCHSIM_FAIL_IOCTL",
@@ -135,6 +163,8 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 		close(in);
 		close(o);
 		close(e);
+		if (in_child_)
+			in_child_();
 		std::vector<char *> args;
 		for (const auto &a : argv)
 			args.push_back(const_cast<char *>(a.c_str()));
@@ -147,8 +177,10 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 	waitpid(pid, &st, 0);
 	Result r;
 	r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-	r.out = read(".stdout");
-	r.err = read(".stderr");
+	r.out = slurp(out);
+	r.err = slurp(err);
+	std::remove(out.c_str());
+	std::remove(err.c_str());
 	std::istringstream log(read("log"));
 	std::vector<std::string> socks;
 	for (std::string line; std::getline(log, line);) {
@@ -166,11 +198,9 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 	return r;
 }
 
-Result Sim::run(const std::vector<std::string> &args, bool preload,
-		const std::string &stdout_path) const
+std::vector<std::string> Sim::command(const std::vector<std::string> &args, bool preload) const
 {
 	const Target &t = target();
-	std::remove((dir + "/log").c_str());
 	std::vector<std::string> argv;
 	if (t.cross()) {
 		argv = words(t.runner);
@@ -179,19 +209,24 @@ Result Sim::run(const std::vector<std::string> &args, bool preload,
 			argv.push_back("LD_PRELOAD=" + t.preload);
 		}
 	}
+	argv.push_back(t.tool);
+	argv.insert(argv.end(), args.begin(), args.end());
+	return argv;
+}
+
+Result Sim::run(const std::vector<std::string> &args, bool preload,
+		const std::string &stdout_path) const
+{
+	std::remove((dir + "/log").c_str());
+	std::vector<std::string> argv = command(args, preload);
 	if (!stdout_path.empty()) {
 		// Let the shell point stdout elsewhere, e.g. at /dev/full.
 		std::string cmd = "exec";
 		for (const auto &a : argv)
 			cmd += " '" + a + "'";
-		cmd += " '" + t.tool + "'";
-		for (const auto &a : args)
-			cmd += " '" + a + "'";
 		cmd += " >" + stdout_path;
 		return exec({ "/bin/sh", "-c", cmd }, preload);
 	}
-	argv.push_back(t.tool);
-	argv.insert(argv.end(), args.begin(), args.end());
 	return exec(argv, preload);
 }
 
@@ -217,6 +252,11 @@ std::string expected_block()
 	block += std::string(2 * t.pointer_size, '*');
 	block += std::string(2 * (t.ifreq_size - 16 - t.pointer_size), '0');
 	return block;
+}
+
+bool one_line(const std::string &err)
+{
+	return !err.empty() && err.find('\n') == err.size() - 1;
 }
 
 bool ends_with_usage(const std::string &err)
