@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace {
 
 const char kDefaultPorts[] = "lan0 down 0 half\nlan1 up 100 full\nlan2 down 0 half\n"
@@ -66,6 +69,8 @@ TEST(Status, DriverFailures)
 		  { "socket -1 EMFILE" } },
 		{ "SWITCHSIM_FAIL_SOCKET", "EACCES", "socket failed, Permission denied\n",
 		  { "socket -1 EACCES" } },
+		{ "SWITCHSIM_FAIL_SOCKET", "EINTR", "socket failed, Interrupted system call\n",
+		  { "socket -1 EINTR" } },
 		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:EIO", "ioctl error!\n", { "socket S", "", "close S" } },
 		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:ENODEV", "ioctl error!\n", { "socket S", "", "close S" } },
 	};
@@ -101,6 +106,29 @@ TEST(Status, UnwritableOutputIsAFailure)
 	EXPECT_EQ(r.status, 255);
 	EXPECT_EQ(r.err, "write failed, No space left on device\n");
 	EXPECT_EQ(grep(r.log, "close").size(), 1u);
+}
+
+TEST(Status, SocketAtAHighDescriptorIsStillTheDriver)
+{
+	Sim sim;
+	// Descriptors 3 to 1100 are taken, so the tool's socket comes above 1024.
+	sim.in_child([] {
+		struct rlimit lim = { 2048, 2048 };
+		if (setrlimit(RLIMIT_NOFILE, &lim) != 0)
+			_exit(126);
+		for (int fd = 3; fd <= 1100; fd++)
+			if (dup2(0, fd) < 0)
+				_exit(126);
+	});
+	sim.write("state", kDefaultPorts);
+	Result r = sim.run({ "-s" });
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out, "LAN0:down:0:half\nLAN1:up:100:full\nLAN2:down:0:half\n"
+			 "LAN3:down:0:half\nWAN:down:0:half\n");
+	ASSERT_EQ(r.log.size(), 3u);
+	EXPECT_EQ(r.log[0], "socket S");
+	EXPECT_EQ(r.log[1].rfind("ioctl S 0x8948 ", 0), 0u);
+	EXPECT_EQ(r.log[2], "close S");
 }
 
 } // namespace
