@@ -131,4 +131,38 @@ TEST(Status, SocketAtAHighDescriptorIsStillTheDriver)
 	EXPECT_EQ(r.log[2], "close S");
 }
 
+// Request 0x8948 is the kernel's SIOCGMIIREG, which the kernel refuses to a
+// process without CAP_NET_ADMIN before any driver sees it.
+TEST(Privilege, OnlyTheReportNeedsNetAdmin)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root, to run the tool as uid " << kNobody;
+	struct Case {
+		std::vector<std::string> args;
+		int status;
+		const char *out, *err, *state; // state: a line the state file then holds
+		std::vector<std::string> log;
+	} cases[] = {
+		{ { "-s" }, 255, "", "ioctl error!\n", "\nled off\n", { "socket S", "close S" } },
+		{ { "-l", "green" }, 0, "", "", "\nled green\n", {} },
+		{ { "-e", "on" }, 0, "", "", "\nheader on\n", {} },
+	};
+	for (const auto &c : cases) {
+		std::string name = ::testing::PrintToString(c.args);
+		Sim sim;
+		sim.write("state", "# set by the test\nled off\n");
+		ASSERT_EQ(chown(sim.dir.c_str(), kNobody, kNobody), 0);
+		ASSERT_EQ(chown((sim.dir + "/state").c_str(), kNobody, kNobody), 0);
+		sim.in_child(become_nobody);
+		Result r = sim.run(c.args);
+		EXPECT_EQ(r.status, c.status) << name << ": " << r.err;
+		EXPECT_EQ(r.out, c.out) << name;
+		EXPECT_EQ(r.err, c.err) << name;
+		if (!c.log.empty()) {
+			EXPECT_EQ(r.log, c.log) << name;
+		}
+		EXPECT_NE(sim.read("state").find(c.state), std::string::npos) << name;
+	}
+}
+
 } // namespace
