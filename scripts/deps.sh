@@ -1,15 +1,17 @@
 #!/bin/sh
 # Install the Debian packages a task needs, only those that are missing.
 #   scripts/deps.sh demo   build the tool and the simulated switch
+#   scripts/deps.sh fuzz   also GoogleTest, for scripts/fuzz.sh
 #   scripts/deps.sh test   also the router cross build, qemu-user and checkers
 #   scripts/deps.sh bench  also valgrind, for bench/run.sh
 set -eu
 pkgs="cmake make g++"
 case "${1:-}" in
 demo) ;;
+fuzz) pkgs="$pkgs libgtest-dev" ;;
 test) pkgs="$pkgs libgtest-dev g++-mips-linux-gnu qemu-user strace binutils clang-tidy cppcheck mandoc" ;;
 bench) pkgs="$pkgs valgrind binutils" ;;
-*) echo "usage: scripts/deps.sh demo|test|bench" >&2; exit 2 ;;
+*) echo "usage: scripts/deps.sh demo|fuzz|test|bench" >&2; exit 2 ;;
 esac
 
 missing=""
