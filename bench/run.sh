@@ -21,7 +21,7 @@ instructions() { # build program
 		valgrind --tool=callgrind --callgrind-out-file="$out" "$2" -s >/dev/null 2>&1
 	callgrind_annotate --inclusive=yes "$out" 2>/dev/null | awk '
 		/PROGRAM TOTALS/ { gsub(",", "", $1); total = $1 }
-		/libswitchsim\.so\]/ && /:(switchsim_init|socket|ioctl|close) / { gsub(",", "", $1); sim += $1 }
+		/libswitchsim\.so\]/ && /:(switchsim_init\(\)|socket|ioctl|close) / { gsub(",", "", $1); sim += $1 }
 		END { print total - sim }'
 }
 
