@@ -76,7 +76,7 @@ static void track(int fd, unsigned char state)
 {
 	if ((size_t)fd >= sock_states) {
 		size_t n = ((size_t)fd + 64) & ~(size_t)63;
-		auto *more = static_cast<unsigned char *>(realloc(sock_state, n));
+		unsigned char *more = static_cast<unsigned char *>(realloc(sock_state, n));
 		if (!more) {
 			/* Untracked, its requests would reach the kernel unseen. */
 			fprintf(stderr, "switchsim: socket %d: %s\n", fd, strerror(ENOMEM));
@@ -125,7 +125,7 @@ static bool net_admin(void)
 	struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3];
 	memset(data, 0, sizeof(data));
 	return syscall(SYS_capget, &head, data) == 0 &&
-	       (data[CAP_NET_ADMIN / 32].effective >> (CAP_NET_ADMIN % 32) & 1);
+	       ((data[CAP_NET_ADMIN / 32].effective >> (CAP_NET_ADMIN % 32)) & 1);
 }
 
 static bool set_led(struct sim_state *st, const void *v)
