@@ -4,7 +4,8 @@
 # C floor (bench/floor.c, built with the same flags).
 #   bench/run.sh [BUILD_DIR ...]     default: build build-mips build-musl build-musl-static
 # Instructions are counted by callgrind, less what the simulated switch's
-# own socket(), ioctl() and close() cost, so only the program is compared.
+# own start-up, socket(), ioctl() and close() cost, so only the program is
+# compared.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/deps.sh bench
@@ -20,7 +21,7 @@ instructions() { # build program
 		valgrind --tool=callgrind --callgrind-out-file="$out" "$2" -s >/dev/null 2>&1
 	callgrind_annotate --inclusive=yes "$out" 2>/dev/null | awk '
 		/PROGRAM TOTALS/ { gsub(",", "", $1); total = $1 }
-		/libswitchsim\.so\]/ && /:(socket|ioctl|close) / { gsub(",", "", $1); sim += $1 }
+		/libswitchsim\.so\]/ && /:(switchsim_init\(\)|socket|ioctl|close) / { gsub(",", "", $1); sim += $1 }
 		END { print total - sim }'
 }
 

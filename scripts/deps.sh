@@ -1,6 +1,7 @@
 #!/bin/sh
 # Install the Debian packages a task needs, only those that are missing.
 #   scripts/deps.sh demo   build the tool and the simulated switch
+#   scripts/deps.sh fuzz   also GoogleTest, for scripts/fuzz.sh
 #   scripts/deps.sh router build and boot the emulated router
 #   scripts/deps.sh test   also the router cross build, qemu-user and checkers
 #   scripts/deps.sh bench  also valgrind, for bench/run.sh
@@ -10,10 +11,11 @@ pkgs="cmake make g++"
 router="g++-mips-linux-gnu googletest linux-source-6.1 qemu-system-mips flex bison bc cpio xz-utils dpkg-dev"
 case "${1:-}" in
 demo) ;;
+fuzz) pkgs="$pkgs libgtest-dev" ;;
 router) pkgs="$pkgs $router" ;;
 test) pkgs="$pkgs libgtest-dev g++-mips-linux-gnu qemu-user strace binutils clang-tidy cppcheck mandoc $router" ;;
 bench) pkgs="$pkgs valgrind binutils" ;;
-*) echo "usage: scripts/deps.sh demo|router|test|bench" >&2; exit 2 ;;
+*) echo "usage: scripts/deps.sh demo|fuzz|router|test|bench" >&2; exit 2 ;;
 esac
 
 missing=""

@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 runs=${1:-100000}
 seed=${2:-$(date +%s)}
 build=${3:-build}
+scripts/deps.sh fuzz
+cmake -S . -B "$build" -DBUILD_TESTING=ON >/dev/null
+cmake --build "$build" -j2 --target vok_tests >/dev/null
 echo "fuzz: $runs runs from seed $seed against $build" >&2
 VOK_FUZZ_RUNS=$runs VOK_FUZZ_SEED=$seed exec "$build/tests/vok_tests" \
 	--target="$build/target.conf" --gtest_filter='Fuzz.*'

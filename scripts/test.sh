@@ -7,6 +7,14 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
+
+# CTest names the skipped tests; GoogleTest's log says why.
+skipped() {
+	awk '/^[0-9]+\/[0-9]+ Test: / { name = $3 }
+	     / Skipped$/ && name { getline why; print "skipped: " name ": " why }' \
+		"$1/Testing/Temporary/LastTest.log"
+}
+
 cmake -S . -B build-mips --toolchain cmake/mips-linux-gnu.cmake -DVOK_GUEST_TESTS=ON >/dev/null
 cmake --build build-mips -j2
 # The router builds against musl, dynamic and static.
@@ -22,11 +30,13 @@ cmake -S . -B build -DBUILD_TESTING=ON -DVOK_ROUTER_BUILD=build-mips \
 	"-DVOK_MUSL_BUILDS=build-musl;build-musl-static" >/dev/null
 cmake --build build -j2
 ctest --test-dir build -j2 --output-on-failure
+skipped build
 
 # The host suite again with AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake -S . -B build-asan -DVOK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build-asan -j2
 ctest --test-dir build-asan -j2 --output-on-failure
+skipped build-asan
 
 # The suite once more inside the emulated router, against the switch driver
 # as a kernel module: kernel.*, kernel-musl.*, kernel-musl-static.*.

@@ -2,7 +2,8 @@
  * ethreg: stands in for the router's /sbin/ethreg. Takes exactly
  *   ethreg -i phy0 0xRRRRRRRR=0xVVVVVVVV
  * logs its arguments, and writes the register into the simulated state.
- * SWITCHSIM_FAIL_ETHREG=N makes it fail with exit code N instead.
+ * SWITCHSIM_FAIL_ETHREG=N makes it fail with exit code N instead. The
+ * simulated switch's own failures exit with 2.
  */
 #include "simstate.h"
 
@@ -23,8 +24,20 @@ static bool hex32(const char *s, const char *end, uint32_t *out)
 	return true;
 }
 
+static bool set_reg(struct sim_state *st, const void *arg)
+{
+	const struct sim_reg *r = static_cast<const struct sim_reg *>(arg);
+	if (sim_set_reg(st, r->addr, r->value))
+		return true;
+	fprintf(stderr, "ethreg: too many registers in the simulated switch\n");
+	return false;
+}
+
 int main(int argc, char *argv[])
 {
+	struct sim_faults faults;
+	if (!sim_faults(&faults))
+		return 2;
 	char args[1024];
 	size_t len = 0;
 	args[0] = '\0';
@@ -37,9 +50,9 @@ int main(int argc, char *argv[])
 
 	const char *op = argc == 4 ? argv[3] : "";
 	const char *eq = strchr(op, '=');
-	uint32_t reg, value;
-	if (argc != 4 || strcmp(argv[1], "-i") != 0 || !eq || !hex32(op, eq, &reg) ||
-	    !hex32(eq + 1, eq + strlen(eq), &value)) {
+	struct sim_reg reg;
+	if (argc != 4 || strcmp(argv[1], "-i") != 0 || !eq || !hex32(op, eq, &reg.addr) ||
+	    !hex32(eq + 1, eq + strlen(eq), &reg.value)) {
 		fprintf(stderr, "usage: ethreg -i IFACE 0xRRRRRRRR=0xVVVVVVVV\n");
 		return 2;
 	}
@@ -47,24 +60,15 @@ int main(int argc, char *argv[])
 		fprintf(stderr, "ethreg: %s: no such switch interface (only phy0)\n", argv[2]);
 		return 1;
 	}
-	const char *fail = getenv("SWITCHSIM_FAIL_ETHREG");
-	uint32_t code;
-	if (fail && sim_parse_u32(fail, &code)) {
+	if (faults.ethreg_exit) {
 		fprintf(stderr, "ethreg: simulated failure\n");
-		return (int)code;
+		return faults.ethreg_exit;
 	}
 	if (sim_in_kernel()) {
 		char line[64];
-		snprintf(line, sizeof(line), "reg 0x%08lx 0x%08lx\n", (unsigned long)reg,
-			 (unsigned long)value);
-		return sim_kernel_apply(line) ? 0 : 1;
+		snprintf(line, sizeof(line), "reg 0x%08lx 0x%08lx\n", (unsigned long)reg.addr,
+			 (unsigned long)reg.value);
+		return sim_kernel_apply(line) ? 0 : 2;
 	}
-	struct sim_state st;
-	if (!sim_load(&st))
-		return 1;
-	if (!sim_set_reg(&st, reg, value)) {
-		fprintf(stderr, "ethreg: too many registers in the simulated switch\n");
-		return 1;
-	}
-	return sim_save(&st) ? 0 : 1;
+	return sim_update(set_reg, &reg) ? 0 : 2;
 }

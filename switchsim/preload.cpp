@@ -11,8 +11,12 @@
  * - system(): logged, then run by the real shell with "/proc/switch_phy"
  *   and "/sbin/ethreg" mapped to stand-ins; a five-digit link cycle written
  *   to the driver file is applied: mask bit i (digit 5-i) holds LAN i down.
+ * - The kernel's own check comes first: 0x8948 is its SIOCGMIIREG, which
+ *   it refuses with EPERM to a process without CAP_NET_ADMIN before any
+ *   driver sees it, so such a request is neither answered nor logged.
  *
- * Fault injection, from the environment:
+ * Fault injection, from the environment (a malformed value ends the run
+ * with status 2 before the program starts):
  *   SWITCHSIM_FAIL_SOCKET=ERR      socket() fails with errno ERR (EMFILE or 24)
  *   SWITCHSIM_FAIL_IOCTL=CODE:ERR  request CODE on phy0 fails with errno ERR
  *   SWITCHSIM_FAIL_SYSTEM=ERR      system() fails with errno ERR
@@ -20,13 +24,15 @@
  *   SWITCHSIM_FAIL_PROC=1          the driver file can't be written
  *   SWITCHSIM_FAIL_ETHREG=missing  there is no register tool
  *   SWITCHSIM_FAIL_ETHREG=N        the register tool exits with code N
- * SWITCHSIM_ETHREG is the command that stands in for /sbin/ethreg
+ * SWITCHSIM_ETHREG is the shell command that stands in for /sbin/ethreg
  * (default: the ethreg beside this library).
  */
 #include "simstate.h"
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <linux/capability.h>
 #include <net/if.h>
 #include <stdarg.h>
 #include <stddef.h>
@@ -35,7 +41,7 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 enum { REQ_STATUS = 0x8948, REQ_HEADER = 0x89FE, REQ_LED = 0x89FF, STATUS_SIZE = 80 };
@@ -45,13 +51,42 @@ template <typename F> static F real(const char *name)
 	return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
-/* Sockets by state: open now, or closed already (a second close is logged too). */
+static struct sim_faults faults;
+
+/* Before the program runs: a malformed fault or an unsafe state directory
+ * must not let it go ahead. */
+__attribute__((constructor)) static void switchsim_init(void)
+{
+	if (!sim_faults(&faults) || !sim_dir())
+		_exit(2);
+}
+
+/* Sockets by descriptor: open now, or closed already (a second close is
+ * logged too). */
 enum { OPEN = 1, CLOSED = 2 };
-static unsigned char sock_state[1024];
+static unsigned char *sock_state;
+static size_t sock_states;
 
 static bool tracked(int fd, int state)
 {
-	return fd >= 0 && fd < (int)sizeof(sock_state) && sock_state[fd] == state;
+	return fd >= 0 && (size_t)fd < sock_states && sock_state[fd] == state;
+}
+
+static void track(int fd, unsigned char state)
+{
+	if ((size_t)fd >= sock_states) {
+		size_t n = ((size_t)fd + 64) & ~(size_t)63;
+		unsigned char *more = static_cast<unsigned char *>(realloc(sock_state, n));
+		if (!more) {
+			/* Untracked, its requests would reach the kernel unseen. */
+			fprintf(stderr, "switchsim: socket %d: %s\n", fd, strerror(ENOMEM));
+			_exit(2);
+		}
+		memset(more + sock_states, 0, n - sock_states);
+		sock_state = more;
+		sock_states = n;
+	}
+	sock_state[fd] = state;
 }
 
 static void hex(char *out, const unsigned char *p, size_t n)
@@ -63,16 +98,14 @@ static void hex(char *out, const unsigned char *p, size_t n)
 
 extern "C" int socket(int domain, int type, int protocol) noexcept
 {
-	const char *fail = getenv("SWITCHSIM_FAIL_SOCKET");
-	if (fail && *fail) {
-		int err = sim_errno(fail);
-		sim_log("socket -1 %s", fail);
-		errno = err > 0 ? err : EMFILE;
+	if (faults.socket) {
+		sim_log("socket -1 %s", faults.socket);
+		errno = faults.socket_errno;
 		return -1;
 	}
 	int fd = real<int (*)(int, int, int)>("socket")(domain, type, protocol);
-	if (fd >= 0 && fd < (int)sizeof(sock_state))
-		sock_state[fd] = OPEN;
+	if (fd >= 0)
+		track(fd, OPEN);
 	sim_log("socket %d", fd);
 	return fd;
 }
@@ -81,32 +114,38 @@ extern "C" int close(int fd)
 {
 	if (tracked(fd, OPEN) || tracked(fd, CLOSED)) {
 		sim_log("close %d", fd);
-		sock_state[fd] = CLOSED;
+		track(fd, CLOSED);
 	}
 	return real<int (*)(int)>("close")(fd);
 }
 
-/* The errno that SWITCHSIM_FAIL_IOCTL asks of this request code, or 0. */
-static int injected_ioctl_error(unsigned long request)
+static bool net_admin(void)
 {
-	const char *fail = getenv("SWITCHSIM_FAIL_IOCTL");
-	const char *colon = fail ? strchr(fail, ':') : NULL;
-	if (!colon)
-		return 0;
-	char *end;
-	unsigned long code = strtoul(fail, &end, 0);
-	if (end != colon || code != request)
-		return 0;
-	int err = sim_errno(colon + 1);
-	return err > 0 ? err : EIO;
+	struct __user_cap_header_struct head = { _LINUX_CAPABILITY_VERSION_3, 0 };
+	struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3];
+	memset(data, 0, sizeof(data));
+	return syscall(SYS_capget, &head, data) == 0 &&
+	       ((data[CAP_NET_ADMIN / 32].effective >> (CAP_NET_ADMIN % 32)) & 1);
+}
+
+static bool set_led(struct sim_state *st, const void *v)
+{
+	st->led = *static_cast<const uint16_t *>(v);
+	return true;
+}
+
+static bool set_header(struct sim_state *st, const void *v)
+{
+	st->header = *static_cast<const uint16_t *>(v);
+	return true;
 }
 
 static int driver(unsigned long request, unsigned char *data)
 {
-	struct sim_state st;
-	if (!sim_load(&st))
-		return EIO;
 	if (request == REQ_STATUS) {
+		struct sim_state st;
+		if (!sim_load(&st))
+			return EIO;
 		uint32_t rec[STATUS_SIZE / 4];
 		memcpy(rec, data, sizeof(rec));
 		for (int i = 0; i < SIM_PORTS; i++) {
@@ -121,12 +160,10 @@ static int driver(unsigned long request, unsigned char *data)
 	uint16_t v;
 	memcpy(&v, data, sizeof(v));
 	if (request == REQ_LED && v <= 2)
-		st.led = v;
-	else if (request == REQ_HEADER && v <= 1)
-		st.header = v;
-	else
-		return EINVAL;
-	return sim_save(&st) ? 0 : EIO;
+		return sim_update(set_led, &v) ? 0 : EIO;
+	if (request == REQ_HEADER && v <= 1)
+		return sim_update(set_header, &v) ? 0 : EIO;
+	return EINVAL;
 }
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
@@ -154,12 +191,16 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 		sim_log("ioctl %d 0x%04lx block=%s passed-on", fd, request, block_hex);
 		return pass_on(fd, request, arg);
 	}
+	if (request == REQ_STATUS && !net_admin()) {
+		errno = EPERM;
+		return -1;
+	}
 	unsigned char *data = reinterpret_cast<unsigned char *>(ifr->ifr_data);
 	char data_hex[2 * STATUS_SIZE + 1];
 	hex(data_hex, data, size);
 	sim_log("ioctl %d 0x%04lx block=%s data=%s", fd, request, block_hex, data_hex);
 
-	int err = injected_ioctl_error(request);
+	int err = request == faults.ioctl_code ? faults.ioctl_errno : 0;
 	if (!err)
 		err = driver(request, data);
 	if (err) {
@@ -169,17 +210,40 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	return 0;
 }
 
-/* Replace every `from` in src with `to`; false if it doesn't fit. */
-static bool replace(char *out, size_t size, const char *src, const char *from, const char *to)
+/* s in single quotes for the shell, each ' as '\''; false if it doesn't fit. */
+static bool quote(char *out, size_t size, const char *s)
 {
-	size_t len = 0, flen = strlen(from), tlen = strlen(to);
+	size_t len = 0;
+	out[len++] = '\'';
+	for (; *s; s++) {
+		size_t plen = *s == '\'' ? 4 : 1;
+		if (len + plen + 2 > size)
+			return false;
+		memcpy(out + len, *s == '\'' ? "'\\''" : s, plen);
+		len += plen;
+	}
+	out[len++] = '\'';
+	out[len] = '\0';
+	return true;
+}
+
+/* The command with each name replaced, in one pass, so that nothing a
+ * replacement brings in is replaced again. */
+static bool map_command(char *out, size_t size, const char *src, const char *proc, const char *ethreg)
+{
+	static const char proc_name[] = "/proc/switch_phy", ethreg_name[] = "/sbin/ethreg";
+	size_t len = 0;
 	while (*src) {
 		const char *piece = src;
 		size_t plen = 1;
-		if (strncmp(src, from, flen) == 0) {
-			piece = to;
-			plen = tlen;
-			src += flen;
+		if (strncmp(src, proc_name, sizeof(proc_name) - 1) == 0) {
+			piece = proc;
+			plen = strlen(proc);
+			src += sizeof(proc_name) - 1;
+		} else if (strncmp(src, ethreg_name, sizeof(ethreg_name) - 1) == 0) {
+			piece = ethreg;
+			plen = strlen(ethreg);
+			src += sizeof(ethreg_name) - 1;
 		} else {
 			src++;
 		}
@@ -192,87 +256,100 @@ static bool replace(char *out, size_t size, const char *src, const char *from, c
 	return true;
 }
 
-static void default_ethreg(char *buf, size_t size)
+/* The register tool for the shell: quoted, but for a command the user gave. */
+static bool ethreg_command(char *buf, size_t size)
 {
+	const char *cmd = getenv("SWITCHSIM_ETHREG");
+	if (faults.ethreg_missing)
+		return quote(buf, size, "/dev/null/ethreg"); /* can't exist: /dev/null is no directory */
+	if (cmd && *cmd) {
+		int n = snprintf(buf, size, "%s", cmd);
+		return n > 0 && (size_t)n < size;
+	}
 	Dl_info info;
 	const char *slash;
-	if (dladdr(reinterpret_cast<void *>(&default_ethreg), &info) && info.dli_fname &&
-	    (slash = strrchr(info.dli_fname, '/')))
-		snprintf(buf, size, "%.*s/ethreg", (int)(slash - info.dli_fname), info.dli_fname);
-	else
-		snprintf(buf, size, "ethreg");
+	char path[SIM_PATH];
+	if (!dladdr(reinterpret_cast<void *>(&ethreg_command), &info) || !info.dli_fname ||
+	    !(slash = strrchr(info.dli_fname, '/')))
+		return quote(buf, size, "ethreg");
+	int n = snprintf(path, sizeof(path), "%.*s/ethreg", (int)(slash - info.dli_fname), info.dli_fname);
+	return n > 0 && (size_t)n < sizeof(path) && quote(buf, size, path);
 }
 
-/* Apply the five digits the shell wrote to the driver file, and log them. */
+static bool hold_down(struct sim_state *st, const void *arg)
+{
+	const unsigned char *digits = static_cast<const unsigned char *>(arg);
+	int64_t until = sim_now_ms() + int64_t{ digits[0] - '0' } * 1000;
+	/* Overlapping cycles: the port stays down until the last one ends. */
+	for (int lan = 0; lan < 4; lan++)
+		if (digits[4 - lan] == '1' && st->port[lan].down_until < until)
+			st->port[lan].down_until = until;
+	return true;
+}
+
+/* Apply the five digits the shell wrote to this call's driver file, log
+ * them, and keep them as switch_phy. */
 static void apply_link_cycle(const char *path)
 {
-	struct stat sb;
-	if (stat(path, &sb) != 0 || !S_ISREG(sb.st_mode))
-		return; /* the shell never wrote it */
-	FILE *f = fopen(path, "re");
-	if (!f)
-		return;
 	unsigned char buf[64];
-	size_t n = fread(buf, 1, sizeof(buf), f);
-	fclose(f);
+	ssize_t n = -1;
+	int fd = sim_open(strrchr(path, '/') + 1, O_RDONLY);
+	if (fd >= 0) {
+		n = read(fd, buf, sizeof(buf));
+		sim_close(fd);
+	}
+	char last[SIM_PATH];
+	if (n <= 0 || !sim_path(last, sizeof(last), "switch_phy") || rename(path, last) != 0)
+		unlink(path);
+	if (n <= 0)
+		return; /* the shell never wrote it */
 	char text[2 * sizeof(buf) + 1];
-	hex(text, buf, n);
+	hex(text, buf, (size_t)n);
 	sim_log("switch_phy %s", text);
 	if (n != 5)
 		return;
-	for (size_t i = 0; i < n; i++)
+	for (ssize_t i = 0; i < n; i++)
 		if (buf[i] < '0' || buf[i] > '9' || (i > 0 && buf[i] > '1'))
 			return;
-	struct sim_state st;
-	if (!sim_load(&st))
-		return;
-	int64_t until = sim_now_ms() + int64_t{ buf[0] - '0' } * 1000;
-	for (int lan = 0; lan < 4; lan++)
-		if (buf[4 - lan] == '1')
-			st.port[lan].down_until = until;
-	sim_save(&st);
+	sim_update(hold_down, buf);
 }
 
 extern "C" int system(const char *command)
 {
 	sim_log("system %s", command ? command : "(null)");
-	const char *fail = getenv("SWITCHSIM_FAIL_SYSTEM");
-	if (fail && *fail) {
-		if (strncmp(fail, "signal:", 7) == 0)
-			return atoi(fail + 7) & 0x7f;
-		int err = sim_errno(fail);
-		errno = err > 0 ? err : ECHILD;
+	if (faults.system_signal)
+		return faults.system_signal; /* the wait status of a shell killed by it */
+	if (faults.system_errno) {
+		errno = faults.system_errno;
 		return -1;
 	}
 	auto real_system = real<int (*)(const char *)>("system");
 	if (!command)
 		return real_system(command);
 
-	char proc[600], ethreg[600], quoted[620];
-	const char *dir = sim_dir();
-	if (!dir || !sim_path(proc, sizeof(proc), "switch_phy")) {
+	/* The driver file of this call alone, so a run applies only its own
+	 * digits; a directory, which not even root can write, for
+	 * SWITCHSIM_FAIL_PROC. */
+	char proc[SIM_PATH], quoted[2 * SIM_PATH], ethreg[2 * SIM_PATH], mapped[8192];
+	if (!sim_path(proc, sizeof(proc), "switch_phy.XXXXXX")) {
 		errno = ENAMETOOLONG;
 		return -1;
 	}
-	const char *ethreg_fail = getenv("SWITCHSIM_FAIL_ETHREG");
-	const char *ethreg_cmd = getenv("SWITCHSIM_ETHREG");
-	if (ethreg_fail && strcmp(ethreg_fail, "missing") == 0)
-		snprintf(ethreg, sizeof(ethreg), "'%s/no-such-ethreg'", dir);
-	else if (ethreg_cmd && *ethreg_cmd)
-		snprintf(ethreg, sizeof(ethreg), "%s", ethreg_cmd);
-	else
-		default_ethreg(ethreg, sizeof(ethreg));
-	snprintf(quoted, sizeof(quoted), "'%s'", proc);
-
-	/* A file that can't be written, even by root: a directory. */
-	unlink(proc);
-	rmdir(proc);
-	if (getenv("SWITCHSIM_FAIL_PROC"))
-		mkdir(proc, 0700);
-
-	char step[4096], mapped[4096];
-	if (!replace(step, sizeof(step), command, "/proc/switch_phy", quoted) ||
-	    !replace(mapped, sizeof(mapped), step, "/sbin/ethreg", ethreg)) {
+	int fd = faults.proc ? (mkdtemp(proc) ? 0 : -1) : mkostemp(proc, O_CLOEXEC);
+	if (fd < 0) {
+		int err = errno;
+		fprintf(stderr, "switchsim: %s: %s\n", proc, strerror(err));
+		errno = err;
+		return -1;
+	}
+	if (!faults.proc)
+		sim_close(fd);
+	if (!quote(quoted, sizeof(quoted), proc) || !ethreg_command(ethreg, sizeof(ethreg)) ||
+	    !map_command(mapped, sizeof(mapped), command, quoted, ethreg)) {
+		if (faults.proc)
+			rmdir(proc);
+		else
+			unlink(proc);
 		errno = E2BIG;
 		return -1;
 	}
@@ -288,7 +365,10 @@ extern "C" int system(const char *command)
 	if (p)
 		setenv("LD_PRELOAD", preload, 1);
 
-	apply_link_cycle(proc);
+	if (faults.proc)
+		rmdir(proc);
+	else
+		apply_link_cycle(proc);
 	errno = saved;
 	return status;
 }

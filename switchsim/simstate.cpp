@@ -1,19 +1,24 @@
 /*
- * State and log files of the simulated switch. Only stdio touches the files:
- * the preloaded library takes over close(), and stdio's own closes never
- * reach it, so the sim's files can't be mistaken for the tool's sockets.
+ * State and log files of the simulated switch. Its descriptors are closed
+ * with sim_close(): in the preloaded library, close() is the tool's, which
+ * logs the sockets it has seen, and a file of ours may reuse a number the
+ * tool has closed.
  */
 #include "simstate.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -23,25 +28,114 @@ const char *const sim_duplex_words[2] = { "half", "full" };
 const char *const sim_led_words[3] = { "off", "green", "amber" };
 const char *const sim_header_words[2] = { "off", "on" };
 
+static bool fail(const char *path, const char *why)
+{
+	fprintf(stderr, "switchsim: %s: %s\n", path, why);
+	return false;
+}
+
+/*
+ * One step on the way to the state directory, or the directory itself
+ * (last). Others must not be able to swap what lies below: each step is
+ * root's or ours, and writable by no one else unless sticky, as /tmp is.
+ * A symbolic link passes on its owner; its target is checked on the
+ * resolved path.
+ */
+static bool safe_step(const char *path, bool last)
+{
+	struct stat sb;
+	char why[64];
+	if (lstat(path, &sb) != 0)
+		return fail(path, strerror(errno));
+	uid_t me = geteuid();
+	if (sb.st_uid != me && (last || sb.st_uid != 0)) {
+		snprintf(why, sizeof(why), "owned by uid %lu, not by you", (unsigned long)sb.st_uid);
+		return fail(path, why);
+	}
+	if (S_ISLNK(sb.st_mode))
+		return true;
+	if (!S_ISDIR(sb.st_mode))
+		return fail(path, "not a directory");
+	if ((sb.st_mode & (S_IWGRP | S_IWOTH)) && (last || !(sb.st_mode & S_ISVTX)))
+		return fail(path, "writable by others than its owner");
+	return true;
+}
+
+/* Every step of an absolute path, from the root down. */
+static bool safe_path(char *path)
+{
+	for (char *p = path + 1;; p++) {
+		if (*p != '/' && *p != '\0')
+			continue;
+		char c = *p;
+		*p = '\0';
+		bool ok = safe_step(path, c == '\0' || p[1] == '\0');
+		*p = c;
+		if (!ok || c == '\0' || p[1] == '\0')
+			return ok;
+	}
+}
+
+static bool make_dir(const char *path)
+{
+	return mkdir(path, 0700) == 0 || errno == EEXIST || fail(path, strerror(errno));
+}
+
+/* The directory asked for, absolute, with what is ours to create above it made. */
+static bool wanted_dir(char *buf, size_t size)
+{
+	const char *env = getenv("SWITCHSIM_DIR");
+	const char *xdg = getenv("XDG_RUNTIME_DIR");
+	const char *home = getenv("HOME");
+	char cwd[SIM_PATH];
+	int n;
+	if (env && *env == '/') {
+		n = snprintf(buf, size, "%s", env);
+	} else if (env && *env) {
+		/* Made absolute: commands that change directory share it too. */
+		if (!getcwd(cwd, sizeof(cwd)))
+			return fail("current directory", strerror(errno));
+		n = snprintf(buf, size, "%s/%s", cwd, env);
+	} else if (xdg && *xdg == '/') {
+		n = snprintf(buf, size, "%s/switchsim", xdg);
+	} else {
+		if (!home || *home != '/') {
+			const struct passwd *pw = getpwuid(geteuid());
+			home = pw ? pw->pw_dir : NULL;
+		}
+		if (!home || *home != '/')
+			return fail("~/.cache/switchsim", "no home directory");
+		n = snprintf(buf, size, "%s/.cache/switchsim", home);
+		if (n > 0 && (size_t)n < size) {
+			*strrchr(buf, '/') = '\0';
+			bool made = make_dir(buf);
+			buf[strlen(buf)] = '/';
+			if (!made)
+				return false;
+		}
+	}
+	if (n < 0 || (size_t)n >= size)
+		return fail("state directory", "name too long");
+	return true;
+}
+
 const char *sim_dir(void)
 {
-	static char dir[512];
+	static char dir[SIM_PATH - 64];
 	if (dir[0])
 		return dir;
-	const char *env = getenv("SWITCHSIM_DIR");
-	int n = env && *env ? snprintf(dir, sizeof(dir), "%s", env)
-			    : snprintf(dir, sizeof(dir), "/tmp/switchsim-%u", (unsigned)getuid());
-	if (n < 0 || (size_t)n >= sizeof(dir) - 32) {
-		fprintf(stderr, "switchsim: state directory name too long\n");
-		dir[0] = '\0';
+	char want[SIM_PATH];
+	if (!wanted_dir(want, sizeof(want)) || !make_dir(want) || !safe_path(want))
+		return NULL;
+	char real[PATH_MAX];
+	if (!realpath(want, real)) {
+		fail(want, strerror(errno));
 		return NULL;
 	}
-	if (mkdir(dir, 0700) != 0 && errno != EEXIST) {
-		fprintf(stderr, "switchsim: %s: %s\n", dir, strerror(errno));
-		dir[0] = '\0';
-		return NULL;
-	}
-	return dir;
+	bool ok = strlen(real) < sizeof(dir) ? safe_path(real) : fail(real, "name too long");
+	if (ok)
+		memcpy(dir, real, strlen(real) + 1);
+	return ok ? dir : NULL;
 }
 
 bool sim_path(char *buf, size_t size, const char *name)
@@ -53,6 +147,52 @@ bool sim_path(char *buf, size_t size, const char *name)
 	return n > 0 && (size_t)n < size;
 }
 
+void sim_close(int fd)
+{
+	syscall(SYS_close, fd);
+}
+
+int sim_open(const char *name, int flags)
+{
+	char path[SIM_PATH];
+	if (!sim_path(path, sizeof(path), name)) {
+		errno = ENAMETOOLONG;
+		return -1;
+	}
+	/* Non-blocking, so a FIFO can't hold the run; it is refused below. */
+	int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+	if (fd < 0) {
+		int err = errno;
+		if (err == ENOENT && !(flags & O_CREAT))
+			return -1;
+		fail(path, err == ELOOP ? "a symbolic link" : strerror(err));
+		errno = err == ENOENT ? EIO : err;
+		return -1;
+	}
+	struct stat sb;
+	if (fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
+		fail(path, "not a regular file");
+		sim_close(fd);
+		errno = EINVAL;
+		return -1;
+	}
+	return fd;
+}
+
+static bool write_all(int fd, const char *p, size_t n)
+{
+	while (n > 0) {
+		ssize_t w = write(fd, p, n);
+		if (w < 0 && errno == EINTR)
+			continue;
+		if (w <= 0)
+			return false;
+		p += w;
+		n -= (size_t)w;
+	}
+	return true;
+}
+
 bool sim_in_kernel(void)
 {
 	struct statfs fs;
@@ -62,16 +202,13 @@ bool sim_in_kernel(void)
 
 bool sim_kernel_apply(const char *lines)
 {
-	char path[600];
-	if (!sim_path(path, sizeof(path), "state"))
+	int fd = sim_open("state", O_WRONLY | O_APPEND);
+	if (fd < 0)
 		return false;
-	int fd = open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
-	size_t len = strlen(lines);
-	bool ok = fd >= 0 && write(fd, lines, len) == (ssize_t)len;
+	bool ok = write_all(fd, lines, strlen(lines));
 	if (!ok)
-		fprintf(stderr, "switchsim: %s: %s\n", path, strerror(errno));
-	if (fd >= 0)
-		close(fd);
+		fprintf(stderr, "switchsim: %s/state: %s\n", sim_dir(), strerror(errno));
+	sim_close(fd);
 	return ok;
 }
 
@@ -137,13 +274,26 @@ size_t sim_format(const struct sim_state *st, char *buf, size_t size)
 
 bool sim_parse_u32(const char *s, uint32_t *out)
 {
-	if (!s || !*s || *s == '-' || *s == '+')
+	if (!s)
 		return false;
-	char *end;
-	errno = 0;
-	unsigned long long v = strtoull(s, &end, 0);
-	if (errno || *end || v > 0xffffffffULL)
+	uint64_t base = 10, v = 0;
+	if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+		base = 16;
+		s += 2;
+	}
+	if (!*s)
 		return false;
+	for (; *s; s++) {
+		uint64_t d = *s >= '0' && *s <= '9'	? (uint64_t)(*s - '0')
+			     : *s >= 'a' && *s <= 'f' ? (uint64_t)(*s - 'a' + 10)
+			     : *s >= 'A' && *s <= 'F' ? (uint64_t)(*s - 'A' + 10)
+						      : 99;
+		if (d >= base)
+			return false;
+		v = v * base + d;
+		if (v > 0xffffffffULL)
+			return false;
+	}
 	*out = (uint32_t)v;
 	return true;
 }
@@ -232,107 +382,168 @@ static bool parse_line(struct sim_state *st, char *line, const char **why)
 	return false;
 }
 
-bool sim_parse(struct sim_state *st, char *text, int *bad_line, const char **why)
+bool sim_parse(struct sim_state *st, char *text, size_t len, int *bad_line, const char **why)
 {
 	sim_default(st);
 	int lineno = 0;
-	/* Walk by hand: strtok would skip empty lines and lose the count. */
-	for (char *line = text; line && *line;) {
-		char *nl = strchr(line, '\n');
-		if (nl)
-			*nl = '\0';
+	for (size_t at = 0; at < len;) {
+		char *line = text + at;
+		const char *nl = static_cast<const char *>(memchr(line, '\n', len - at));
+		size_t n = nl ? (size_t)(nl - line) : len - at;
 		lineno++;
-		if (!parse_line(st, line, why)) {
-			*bad_line = lineno;
+		*bad_line = lineno;
+		if (memchr(line, '\0', n)) {
+			*why = "a NUL byte";
 			return false;
 		}
-		line = nl ? nl + 1 : NULL;
+		line[n] = '\0';
+		if (!parse_line(st, line, why))
+			return false;
+		at += n + 1;
 	}
 	return true;
 }
 
 bool sim_load(struct sim_state *st)
 {
-	char path[600];
-	if (!sim_path(path, sizeof(path), "state"))
-		return false;
-	FILE *f = fopen(path, "re");
-	if (!f) {
-		if (errno == ENOENT) {
-			sim_default(st);
-			return true;
+	/* Far beyond what a person writes, yet a bound on what is read. */
+	enum { MAX = 1 << 20 };
+	char path[SIM_PATH];
+	int fd = sim_open("state", O_RDONLY);
+	if (fd < 0) {
+		if (errno != ENOENT)
+			return false;
+		sim_default(st);
+		return true;
+	}
+	sim_path(path, sizeof(path), "state");
+	char *text = NULL;
+	size_t len = 0, cap = 0;
+	const char *err = NULL;
+	for (;;) {
+		if (len + 1 >= cap) {
+			char *more = cap >= MAX ? NULL : static_cast<char *>(realloc(text, cap + 4096));
+			if (!more) {
+				err = cap >= MAX ? "larger than 1 MiB" : strerror(ENOMEM);
+				break;
+			}
+			text = more;
+			cap += 4096;
 		}
-		fprintf(stderr, "switchsim: %s: %s\n", path, strerror(errno));
-		return false;
+		ssize_t n = read(fd, text + len, cap - len - 1);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n < 0)
+			err = strerror(errno);
+		if (n <= 0)
+			break;
+		len += (size_t)n;
 	}
-	char text[4096];
-	size_t n = fread(text, 1, sizeof(text) - 1, f);
-	bool too_big = n == sizeof(text) - 1;
-	bool err = ferror(f);
-	fclose(f);
-	if (err || too_big) {
-		fprintf(stderr, "switchsim: %s: %s\n", path, err ? "read error" : "too large");
-		return false;
-	}
-	text[n] = '\0';
+	sim_close(fd);
 	int bad = 0;
 	const char *why = "";
-	if (!sim_parse(st, text, &bad, &why)) {
+	bool ok = !err && sim_parse(st, text, len, &bad, &why);
+	if (err)
+		fail(path, err);
+	else if (!ok)
 		fprintf(stderr, "switchsim: %s:%d: %s\n", path, bad, why);
-		return false;
-	}
-	return true;
+	free(text);
+	return ok;
 }
 
 bool sim_save(const struct sim_state *st)
 {
-	char path[600], tmp[640];
-	if (!sim_path(path, sizeof(path), "state"))
+	char path[SIM_PATH], tmp[SIM_PATH];
+	if (!sim_path(path, sizeof(path), "state") || !sim_path(tmp, sizeof(tmp), "state.XXXXXX"))
 		return false;
-	snprintf(tmp, sizeof(tmp), "%s.new.%ld", path, (long)getpid());
 	char text[4096];
 	size_t len = sim_format(st, text, sizeof(text));
-	FILE *f = fopen(tmp, "we");
-	if (!f) {
-		fprintf(stderr, "switchsim: %s: %s\n", tmp, strerror(errno));
+	int fd = mkostemp(tmp, O_CLOEXEC);
+	if (fd < 0)
+		return fail(tmp, strerror(errno));
+	bool ok = write_all(fd, text, len) && fsync(fd) == 0;
+	int err = errno;
+	sim_close(fd);
+	if (ok && rename(tmp, path) == 0)
+		return true;
+	if (ok)
+		err = errno;
+	unlink(tmp);
+	char why[160];
+	snprintf(why, sizeof(why), "cannot write: %s", strerror(err));
+	return fail(path, why);
+}
+
+int sim_lock(void)
+{
+	int fd = sim_open("lock", O_RDWR | O_CREAT);
+	if (fd < 0)
+		return -1;
+	while (flock(fd, LOCK_EX) != 0)
+		if (errno != EINTR) {
+			char path[SIM_PATH];
+			sim_path(path, sizeof(path), "lock");
+			fail(path, strerror(errno));
+			sim_close(fd);
+			return -1;
+		}
+	return fd;
+}
+
+bool sim_update(bool (*change)(struct sim_state *st, const void *arg), const void *arg)
+{
+	int fd = sim_lock();
+	if (fd < 0)
 		return false;
-	}
-	bool ok = fwrite(text, 1, len, f) == len;
-	ok = fflush(f) == 0 && ok;
-	ok = fsync(fileno(f)) == 0 && ok;
-	ok = fclose(f) == 0 && ok;
-	if (!ok || rename(tmp, path) != 0) {
-		fprintf(stderr, "switchsim: cannot write %s: %s\n", path, strerror(errno));
-		unlink(tmp);
-		return false;
-	}
-	return true;
+	struct sim_state st;
+	bool ok = sim_load(&st) && change(&st, arg) && sim_save(&st);
+	sim_close(fd);
+	return ok;
+}
+
+/*
+ * The log file just written to has reached the limit. Whoever takes its
+ * lock and still finds it under the name moves it aside, once; lines that
+ * others append meanwhile follow it, still in order.
+ */
+static void rotate(int fd, const struct stat *written)
+{
+	char log[SIM_PATH], old[SIM_PATH];
+	struct stat now;
+	if (sim_path(log, sizeof(log), "log") && sim_path(old, sizeof(old), "log.old") &&
+	    flock(fd, LOCK_EX) == 0 && lstat(log, &now) == 0 && now.st_ino == written->st_ino &&
+	    now.st_dev == written->st_dev && rename(log, old) != 0)
+		fail(log, strerror(errno));
 }
 
 void sim_log(const char *fmt, ...)
 {
-	char path[600];
 	char line[4096];
-	if (!sim_path(path, sizeof(path), "log"))
-		return;
 	va_list ap;
 	va_start(ap, fmt);
 	int n = vsnprintf(line, sizeof(line) - 1, fmt, ap);
 	va_end(ap);
 	if (n < 0)
-		return;
+		n = 0;
 	if ((size_t)n > sizeof(line) - 2)
 		n = sizeof(line) - 2;
 	line[n++] = '\n';
-	FILE *f = fopen(path, "ae");
-	if (!f) {
-		fprintf(stderr, "switchsim: %s: %s\n", path, strerror(errno));
-		return;
+	int fd = sim_open("log", O_WRONLY | O_APPEND | O_CREAT);
+	if (fd < 0)
+		_exit(2);
+	/* One write: lines of concurrent runs never mix. */
+	bool ok = write(fd, line, (size_t)n) == n;
+	int err = errno;
+	struct stat sb;
+	if (ok && fstat(fd, &sb) == 0 && sb.st_size >= SIM_LOG_MAX)
+		rotate(fd, &sb);
+	sim_close(fd);
+	if (!ok) {
+		char path[SIM_PATH];
+		sim_path(path, sizeof(path), "log");
+		fail(path, err ? strerror(err) : "short write");
+		_exit(2);
 	}
-	setvbuf(f, NULL, _IOFBF, sizeof(line));
-	fwrite(line, 1, (size_t)n, f);
-	if (fclose(f) != 0)
-		fprintf(stderr, "switchsim: %s: %s\n", path, strerror(errno));
 }
 
 int64_t sim_now_ms(void)
@@ -355,21 +566,74 @@ struct sim_port sim_port_now(const struct sim_state *st, int i)
 
 int sim_errno(const char *s)
 {
-	static const struct {
-		const char *name;
-		int value;
-	} names[] = {
-		{ "EPERM", EPERM },   { "ENOENT", ENOENT }, { "EIO", EIO },
-		{ "ENXIO", ENXIO },   { "EBADF", EBADF },   { "EAGAIN", EAGAIN },
-		{ "ENOMEM", ENOMEM }, { "EACCES", EACCES }, { "EFAULT", EFAULT },
-		{ "EBUSY", EBUSY },   { "ENODEV", ENODEV }, { "EINVAL", EINVAL },
-		{ "ENFILE", ENFILE }, { "EMFILE", EMFILE }, { "ENOTTY", ENOTTY },
-		{ "ENOSYS", ENOSYS }, { "ENOBUFS", ENOBUFS }, { "EOPNOTSUPP", EOPNOTSUPP },
-		{ "EAFNOSUPPORT", EAFNOSUPPORT }, { "ECHILD", ECHILD },
-	};
-	for (const auto &e : names)
-		if (strcmp(s, e.name) == 0)
-			return e.value;
 	uint32_t v;
-	return sim_parse_u32(s, &v) && v > 0 && v < 4096 ? (int)v : -1;
+	if (sim_parse_u32(s, &v))
+		return v > 0 && v < 4096 ? (int)v : -1;
+	for (int e = 1; e < 4096; e++) {
+		const char *name = strerrorname_np(e);
+		if (name && strcmp(s, name) == 0)
+			return e;
+	}
+	return -1;
+}
+
+static bool bad_fault(const char *name, const char *value, const char *why)
+{
+	fprintf(stderr, "switchsim: %s=%s: %s\n", name, value, why);
+	return false;
+}
+
+bool sim_faults(struct sim_faults *f)
+{
+	memset(f, 0, sizeof(*f));
+	const char *v = getenv("SWITCHSIM_FAIL_SOCKET");
+	if (v && *v) {
+		f->socket = v;
+		f->socket_errno = sim_errno(v);
+		if (f->socket_errno < 0)
+			return bad_fault("SWITCHSIM_FAIL_SOCKET", v, "not an errno name or number");
+	}
+	v = getenv("SWITCHSIM_FAIL_IOCTL");
+	if (v && *v) {
+		char code[16];
+		const char *colon = strchr(v, ':');
+		size_t n = colon ? (size_t)(colon - v) : 0;
+		if (n >= sizeof(code))
+			n = 0;
+		memcpy(code, v, n);
+		code[n] = '\0';
+		if (!colon || !sim_parse_u32(code, &f->ioctl_code) ||
+		    (f->ioctl_code != 0x8948 && f->ioctl_code != 0x89fe && f->ioctl_code != 0x89ff))
+			return bad_fault("SWITCHSIM_FAIL_IOCTL", v, "takes CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff");
+		f->ioctl_errno = sim_errno(colon + 1);
+		if (f->ioctl_errno < 0)
+			return bad_fault("SWITCHSIM_FAIL_IOCTL", v, "ERR is not an errno name or number");
+	}
+	v = getenv("SWITCHSIM_FAIL_SYSTEM");
+	if (v && strncmp(v, "signal:", 7) == 0) {
+		uint32_t sig;
+		/* The signals every Linux has; a wait status holds seven bits. */
+		if (!sim_parse_u32(v + 7, &sig) || sig < 1 || sig > 64)
+			return bad_fault("SWITCHSIM_FAIL_SYSTEM", v, "signal:N takes a signal number, 1 to 64");
+		f->system_signal = (int)sig;
+	} else if (v && *v) {
+		f->system_errno = sim_errno(v);
+		if (f->system_errno < 0)
+			return bad_fault("SWITCHSIM_FAIL_SYSTEM", v, "not an errno name or number, nor signal:N");
+	}
+	v = getenv("SWITCHSIM_FAIL_PROC");
+	if (v && *v) {
+		if (strcmp(v, "0") != 0 && strcmp(v, "1") != 0)
+			return bad_fault("SWITCHSIM_FAIL_PROC", v, "takes 1 (fail) or 0");
+		f->proc = *v == '1';
+	}
+	v = getenv("SWITCHSIM_FAIL_ETHREG");
+	if (v && *v) {
+		uint32_t code = 0;
+		f->ethreg_missing = strcmp(v, "missing") == 0;
+		if (!f->ethreg_missing && (!sim_parse_u32(v, &code) || code < 1 || code > 255))
+			return bad_fault("SWITCHSIM_FAIL_ETHREG", v, "takes missing or an exit code, 1 to 255");
+		f->ethreg_exit = (int)code;
+	}
+	return true;
 }

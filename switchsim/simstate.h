@@ -2,11 +2,16 @@
  * The simulated switch's state, kept as plain text in a directory so that
  * a person can read and edit it:
  *
- *   $SWITCHSIM_DIR/state      ports, LED, header, registers
- *   $SWITCHSIM_DIR/log        every request received, one line each
- *   $SWITCHSIM_DIR/switch_phy what the last link cycle wrote to the driver file
+ *   DIR/state      ports, LED, header, registers
+ *   DIR/log        every request received, one line each; at SIM_LOG_MAX
+ *                  bytes it becomes DIR/log.old, replacing the one before
+ *   DIR/switch_phy what the last link cycle wrote to the driver file
+ *   DIR/lock       held by every read-modify-write of the state
  *
- * SWITCHSIM_DIR defaults to /tmp/switchsim-UID.
+ * DIR is $SWITCHSIM_DIR, else $XDG_RUNTIME_DIR/switchsim, else
+ * ~/.cache/switchsim. The sim runs as root, so the directory must be the
+ * user's own and writable by nobody else, and no file in it is opened
+ * through a symbolic link.
  */
 #ifndef SWITCHSIM_SIMSTATE_H
 #define SWITCHSIM_SIMSTATE_H
@@ -14,7 +19,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-enum { SIM_PORTS = 5, SIM_REGS = 16 };
+enum { SIM_PORTS = 5, SIM_REGS = 16, SIM_PATH = 1024, SIM_LOG_MAX = 1 << 20 };
 
 struct sim_port {
 	uint32_t link;       /* non-zero: up */
@@ -37,10 +42,17 @@ struct sim_state {
 
 extern const char *const sim_port_name[SIM_PORTS];
 
-/* The state directory, created if missing; NULL (after a message) if it can't be. */
+/* The state directory as an absolute path without symbolic links, created
+ * if missing; NULL after a message if it can't be, or isn't safe to use. */
 const char *sim_dir(void);
 /* dir/name into buf; false if it does not fit. */
 bool sim_path(char *buf, size_t size, const char *name);
+/* dir/name opened (with O_CLOEXEC), never through a symbolic link and only
+ * if it is a regular file; -1 after a message. A missing file opened
+ * without O_CREAT gives -1 with errno ENOENT and no message. */
+int sim_open(const char *name, int flags);
+/* Closes a descriptor of the sim's own, unseen by the preloaded close(). */
+void sim_close(int fd);
 
 void sim_default(struct sim_state *st);
 /* The default state when there is no state file yet; false after a
@@ -48,7 +60,15 @@ void sim_default(struct sim_state *st);
 bool sim_load(struct sim_state *st);
 /* Written to a new file and renamed over the old one, never in place. */
 bool sim_save(const struct sim_state *st);
-/* One line, newline added, appended in a single write. */
+/* Takes the lock that every change of the state holds; its descriptor, to
+ * be closed with sim_close(), or -1 after a message. */
+int sim_lock(void);
+/* Load, change and save, all under the lock. change may refuse, after its
+ * own message, and then nothing is saved. False after a message. */
+bool sim_update(bool (*change)(struct sim_state *st, const void *arg), const void *arg);
+/* One line, newline added, appended in a single write. The log is the
+ * record the tests read: a line that can't be written ends the process
+ * with status 2. */
 void sim_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 /* True when the state directory is the switch driver module's, in debugfs:
@@ -59,8 +79,9 @@ bool sim_kernel_apply(const char *lines);
 
 /* Render the state file text into buf; returns its length. */
 size_t sim_format(const struct sim_state *st, char *buf, size_t size);
-/* Parse state file text; on error, the line number and a reason. */
-bool sim_parse(struct sim_state *st, char *text, int *bad_line, const char **why);
+/* Parse len bytes of state file text, which has room for a NUL at
+ * text[len]; on error, the line number and a reason. */
+bool sim_parse(struct sim_state *st, char *text, size_t len, int *bad_line, const char **why);
 
 bool sim_set_reg(struct sim_state *st, uint32_t addr, uint32_t value);
 int64_t sim_now_ms(void);
@@ -69,6 +90,7 @@ struct sim_port sim_port_now(const struct sim_state *st, int i);
 
 /* Word or number: "up"/"down", "full"/"half", "off"/"green"/"amber", "on"/"off". */
 const char *sim_word(uint32_t v, const char *const *words, uint32_t nwords, char num[12]);
+/* Decimal, or hex after 0x; nothing else. */
 bool sim_parse_u32(const char *s, uint32_t *out);
 bool sim_parse_word(const char *s, const char *const *words, int nwords, uint32_t *out);
 
@@ -79,5 +101,20 @@ extern const char *const sim_header_words[2];
 
 /* errno by name ("EIO") or number; -1 if neither. */
 int sim_errno(const char *s);
+
+/* Faults to inject, from the environment; unset or empty means none. */
+struct sim_faults {
+	const char *socket;     /* SWITCHSIM_FAIL_SOCKET=ERR, as given */
+	int socket_errno;
+	uint32_t ioctl_code;    /* SWITCHSIM_FAIL_IOCTL=CODE:ERR */
+	int ioctl_errno;
+	int system_errno;       /* SWITCHSIM_FAIL_SYSTEM=ERR */
+	int system_signal;      /* SWITCHSIM_FAIL_SYSTEM=signal:N */
+	bool proc;              /* SWITCHSIM_FAIL_PROC=1 (0: none) */
+	bool ethreg_missing;    /* SWITCHSIM_FAIL_ETHREG=missing */
+	int ethreg_exit;        /* SWITCHSIM_FAIL_ETHREG=N, 1 to 255 */
+};
+/* False after a one-line message on the first malformed value. */
+bool sim_faults(struct sim_faults *f);
 
 #endif

@@ -1,26 +1,34 @@
 /*
  * switchsim: run a command against the simulated switch, set its ports,
- * show its state and the requests it has received.
+ * LED and header, show its state and the requests it has received.
+ * Its own failures exit with 2.
  */
 #include "simstate.h"
 
+#include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
-static int usage(void)
+static const char usage_text[] =
+	"usage: switchsim run COMMAND [ARG ...]\n"
+	"       switchsim set PORT LINK [SPEED [DUPLEX]]\n"
+	"       switchsim set led off|green|amber\n"
+	"       switchsim set header on|off\n"
+	"       switchsim show\n"
+	"       switchsim log\n"
+	"       switchsim reset\n"
+	"PORT is lan0, lan1, lan2, lan3 or wan; LINK is up or down, DUPLEX full or half\n"
+	"(or raw numbers). The state lives in $SWITCHSIM_DIR, by default\n"
+	"$XDG_RUNTIME_DIR/switchsim or else ~/.cache/switchsim.\n";
+
+static int usage_error(const char *what)
 {
-	fputs("usage: switchsim run COMMAND [ARG ...]\n"
-	      "       switchsim set PORT LINK [SPEED [DUPLEX]]\n"
-	      "       switchsim show\n"
-	      "       switchsim log\n"
-	      "       switchsim reset\n"
-	      "PORT is lan0, lan1, lan2, lan3 or wan; LINK is up or down, DUPLEX full or half\n"
-	      "(or raw numbers); state lives in $SWITCHSIM_DIR, by default /tmp/switchsim-UID.\n",
-	      stderr);
+	fprintf(stderr, "switchsim: %s (switchsim help shows the commands)\n", what);
 	return 2;
 }
 
@@ -30,17 +38,24 @@ static int run(char **argv)
 	ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
 	if (n < 0) {
 		fprintf(stderr, "switchsim: /proc/self/exe: %s\n", strerror(errno));
-		return 1;
+		return 2;
 	}
 	exe[n] = '\0';
 	*strrchr(exe, '/') = '\0';
 	snprintf(lib, sizeof(lib), "%s/libswitchsim.so", exe);
+	/* ld.so would take the pieces for several libraries, find none, and
+	 * run the command against the real system without a word. */
+	if (strpbrk(lib, " :")) {
+		fprintf(stderr, "switchsim: %s: the loader splits LD_PRELOAD at spaces and colons; "
+				"move the build to a path without them\n", lib);
+		return 2;
+	}
 	const char *dir = sim_dir();
 	if (!dir)
-		return 1;
+		return 2;
 	if (access(lib, R_OK) != 0) {
 		fprintf(stderr, "switchsim: %s: %s\n", lib, strerror(errno));
-		return 1;
+		return 2;
 	}
 	setenv("LD_PRELOAD", lib, 1);
 	setenv("SWITCHSIM_DIR", dir, 1);
@@ -49,45 +64,76 @@ static int run(char **argv)
 	return 127;
 }
 
+enum { SET_LED = -1, SET_HEADER = -2 };
+
+struct setting {
+	int port; /* a port, or SET_LED, SET_HEADER */
+	struct sim_port p;
+	uint32_t value;
+};
+
+static bool apply_setting(struct sim_state *st, const void *arg)
+{
+	const struct setting *s = static_cast<const struct setting *>(arg);
+	if (s->port >= 0)
+		st->port[s->port] = s->p;
+	else if (s->port == SET_LED)
+		st->led = s->value;
+	else
+		st->header = s->value;
+	return true;
+}
+
 static int set(int argc, char **argv)
 {
-	int port = -1;
+	struct setting s = { -1, { 0, 0, 0, 0 }, 0 };
+	if (strcmp(argv[0], "led") == 0) {
+		if (argc != 2 || !sim_parse_word(argv[1], sim_led_words, 3, &s.value)) {
+			fprintf(stderr, "switchsim: set led takes off, green, amber or a number\n");
+			return 2;
+		}
+		s.port = SET_LED;
+		return sim_update(apply_setting, &s) ? 0 : 2;
+	}
+	if (strcmp(argv[0], "header") == 0) {
+		if (argc != 2 || !sim_parse_word(argv[1], sim_header_words, 2, &s.value)) {
+			fprintf(stderr, "switchsim: set header takes on, off or a number\n");
+			return 2;
+		}
+		s.port = SET_HEADER;
+		return sim_update(apply_setting, &s) ? 0 : 2;
+	}
 	for (int i = 0; i < SIM_PORTS; i++)
 		if (strcmp(argv[0], sim_port_name[i]) == 0)
-			port = i;
-	if (port < 0) {
-		fprintf(stderr, "switchsim: %s: no such port (lan0..lan3, wan)\n", argv[0]);
+			s.port = i;
+	if (s.port < 0) {
+		fprintf(stderr, "switchsim: %s: no such port (lan0..lan3, wan), nor led or header\n", argv[0]);
 		return 2;
 	}
-	struct sim_port p = { 0, 0, 0, 0 };
-	if (!sim_parse_word(argv[1], sim_link_words, 2, &p.link)) {
+	if (!sim_parse_word(argv[1], sim_link_words, 2, &s.p.link)) {
 		fprintf(stderr, "switchsim: %s: link is up, down or a number\n", argv[1]);
 		return 2;
 	}
-	if (argc > 2 && !sim_parse_u32(argv[2], &p.speed)) {
+	if (argc > 2 && !sim_parse_u32(argv[2], &s.p.speed)) {
 		fprintf(stderr, "switchsim: %s: speed is a number\n", argv[2]);
 		return 2;
 	}
-	if (argc > 3 && !sim_parse_word(argv[3], sim_duplex_words, 2, &p.duplex)) {
+	if (argc > 3 && !sim_parse_word(argv[3], sim_duplex_words, 2, &s.p.duplex)) {
 		fprintf(stderr, "switchsim: %s: duplex is full, half or a number\n", argv[3]);
 		return 2;
 	}
-	if (argc == 2 && p.link) {
-		p.speed = 1000;
-		p.duplex = 1;
+	if (argc == 2 && s.p.link) {
+		s.p.speed = 1000;
+		s.p.duplex = 1;
 	}
-	struct sim_state st;
-	if (!sim_load(&st))
-		return 1;
-	st.port[port] = p;
-	return sim_save(&st) ? 0 : 1;
+	return sim_update(apply_setting, &s) ? 0 : 2;
 }
 
 static int show(void)
 {
 	struct sim_state st;
 	if (!sim_load(&st))
-		return 1;
+		return 2;
 	int64_t now = sim_now_ms();
 	char num[12];
 	printf("state in %s\n", sim_dir());
@@ -110,45 +156,83 @@ static int show(void)
 	for (int i = 0; i < st.nregs; i++)
 		printf("reg    0x%08lx = 0x%08lx\n", (unsigned long)st.reg[i].addr,
 		       (unsigned long)st.reg[i].value);
-	return fflush(stdout) == 0 ? 0 : 1;
+	return fflush(stdout) == 0 ? 0 : 2;
 }
 
+/* The log, the older part first. */
 static int show_log(void)
 {
-	char path[600];
-	if (!sim_path(path, sizeof(path), "log"))
-		return 1;
-	FILE *f = fopen(path, "re");
-	if (!f)
-		return errno == ENOENT ? 0 : (fprintf(stderr, "switchsim: %s: %s\n", path, strerror(errno)), 1);
-	char buf[4096];
-	size_t n;
-	while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-		fwrite(buf, 1, n, stdout);
-	fclose(f);
-	return fflush(stdout) == 0 ? 0 : 1;
+	static const char *const names[] = { "log.old", "log" };
+	for (const char *name : names) {
+		int fd = sim_open(name, O_RDONLY);
+		if (fd < 0 && errno == ENOENT)
+			continue;
+		if (fd < 0)
+			return 2;
+		char buf[4096];
+		ssize_t n;
+		while ((n = read(fd, buf, sizeof(buf))) > 0)
+			fwrite(buf, 1, (size_t)n, stdout);
+		int err = n < 0 ? errno : 0;
+		sim_close(fd);
+		if (err) {
+			char path[SIM_PATH];
+			sim_path(path, sizeof(path), name);
+			fprintf(stderr, "switchsim: %s: %s\n", path, strerror(err));
+			return 2;
+		}
+	}
+	return fflush(stdout) == 0 ? 0 : 2;
+}
+
+/* Ours alone: the state, the log, the last driver file, and what a run
+ * that died left of its own files. The lock stays, as others may hold it. */
+static bool ours(const char *name)
+{
+	static const char *const names[] = { "state", "log", "log.old", "switch_phy" };
+	for (const char *n : names)
+		if (strcmp(name, n) == 0)
+			return true;
+	return strncmp(name, "state.", 6) == 0 || strncmp(name, "switch_phy.", 11) == 0;
 }
 
 static int reset(void)
 {
-	static const char *const names[] = { "state", "log", "switch_phy" };
-	for (const char *name : names) {
-		char path[600];
-		if (!sim_path(path, sizeof(path), name))
-			return 1;
-		if (unlink(path) != 0 && errno != ENOENT && rmdir(path) != 0) {
+	int lock = sim_lock();
+	if (lock < 0)
+		return 2;
+	const char *dir = sim_dir();
+	DIR *d = opendir(dir);
+	if (!d) {
+		fprintf(stderr, "switchsim: %s: %s\n", dir, strerror(errno));
+		sim_close(lock);
+		return 2;
+	}
+	bool ok = true;
+	while (const struct dirent *e = readdir(d)) {
+		char path[SIM_PATH];
+		if (!ours(e->d_name) || !sim_path(path, sizeof(path), e->d_name))
+			continue;
+		if (unlink(path) != 0 && errno != ENOENT && rmdir(path) != 0 && errno != ENOENT) {
 			fprintf(stderr, "switchsim: %s: %s\n", path, strerror(errno));
-			return 1;
+			ok = false;
 		}
 	}
-	return 0;
+	closedir(d);
+	sim_close(lock);
+	return ok ? 0 : 2;
 }
 
 int main(int argc, char *argv[])
 {
 	if (argc < 2)
-		return usage();
+		return usage_error("no command");
 	const char *cmd = argv[1];
+	bool help = strcmp(cmd, "help") == 0 || strcmp(cmd, "--help") == 0 || strcmp(cmd, "-h") == 0;
+	if (help && argc == 2) {
+		fputs(usage_text, stdout);
+		return fflush(stdout) == 0 ? 0 : 2;
+	}
 	if (strcmp(cmd, "run") == 0 && argc >= 3)
 		return run(argv + 2);
 	if (strcmp(cmd, "set") == 0 && argc >= 4 && argc <= 6)
@@ -159,5 +243,11 @@ int main(int argc, char *argv[])
 		return show_log();
 	if (strcmp(cmd, "reset") == 0 && argc == 2)
 		return reset();
-	return usage();
+	static const char *const cmds[] = { "run", "set", "show", "log", "reset" };
+	for (const char *c : cmds)
+		if (help || strcmp(cmd, c) == 0)
+			return usage_error("wrong number of arguments");
+	char what[128];
+	snprintf(what, sizeof(what), "%s: no such command", cmd);
+	return usage_error(what);
 }

@@ -78,6 +78,14 @@ TEST(LinkCycle, ChosenPortsReportDownForTheSeconds)
 				   "LAN3:up:10:half\nWAN:up:1000:full\n");
 }
 
+TEST(LinkCycle, AShorterCycleDoesNotEndALongerOne)
+{
+	Sim sim;
+	EXPECT_EQ(sim.run({ "-w", "9", "-m", "1" }).status, 0);
+	EXPECT_EQ(sim.run({ "-w", "0", "-m", "3" }).status, 0);
+	EXPECT_EQ(sim.run({}).out.rfind("LAN0:down:0:half\nLAN1:up:100:full\n", 0), 0u);
+}
+
 TEST(WanLed, SendsTheColourAsTwoBytes)
 {
 	struct Case {
@@ -174,6 +182,8 @@ TEST(Actions, ShellResultsReachTheExitStatus)
 		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "missing", 127, kShellWords },
 		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "3", 3, "ethreg: simulated failure\n" },
 		{ { "-e", "off" }, "SWITCHSIM_FAIL_ETHREG", "1", 1, "ethreg: simulated failure\n" },
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "255", 255, "ethreg: simulated failure\n" },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_PROC", "0", 0, "" },
 		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "signal:15", 143, "" },
 		{ { "-e", "on" }, "SWITCHSIM_FAIL_SYSTEM", "signal:9", 137, "" },
 		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "ECHILD", 255, "system failed, " + errtext(ECHILD) + "\n" },

@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,12 +76,10 @@ const Target &target()
 	return t;
 }
 
-static std::string temp_dir()
+void become_nobody()
 {
-	char tmpl[] = "/tmp/vok_eth_test.XXXXXX";
-	if (!mkdtemp(tmpl))
-		std::abort();
-	return tmpl;
+	if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
+		_exit(126);
 }
 
 // One write(), as the module applies each write whole.
@@ -93,6 +93,7 @@ static void put_file(const std::string &path, const std::string &text)
 		close(fd);
 }
 
+// The module back to its default state, with an empty log and no faults.
 static void reset_module(const std::string &dir)
 {
 	put_file(dir + "/state", "");
@@ -101,21 +102,42 @@ static void reset_module(const std::string &dir)
 	put_file(dir + "/fail_proc", "N");
 }
 
-Sim::Sim()
-	: dir(target().kernel() ? target().state_dir : temp_dir()),
-	  work(target().kernel() ? temp_dir() : dir)
+Sim::Sim() : Sim("") {}
+
+// In the emulated router the state is the module's; the private directory
+// then holds only the test's own files.
+Sim::Sim(const std::string &subdir)
+	: top_([] {
+		  char tmpl[] = "/tmp/vok_eth_test.XXXXXX";
+		  if (!mkdtemp(tmpl))
+			  std::abort();
+		  return std::string(tmpl);
+	  }()),
+	  dir(target().kernel() ? target().state_dir : subdir.empty() ? top_ : top_ + "/" + subdir)
 {
-	if (target().kernel())
+	if (target().kernel()) {
 		reset_module(dir);
+		return;
+	}
+	for (size_t at = top_.size(); at != std::string::npos; at = dir.find('/', at + 1))
+		if (at > top_.size() && mkdir(dir.substr(0, at).c_str(), 0700) != 0)
+			std::abort();
+	if (dir != top_ && mkdir(dir.c_str(), 0700) != 0)
+		std::abort();
 }
 
 Sim::~Sim()
 {
 	if (target().kernel())
 		reset_module(dir);
-	std::string cmd = "rm -rf '" + work + "'";
+	std::string cmd = "rm -rf '" + top_ + "'";
 	if (std::system(cmd.c_str()) != 0)
-		std::fprintf(stderr, "could not remove %s\n", work.c_str());
+		std::fprintf(stderr, "could not remove %s\n", top_.c_str());
+}
+
+void Sim::in_child(std::function<void()> setup)
+{
+	in_child_ = std::move(setup);
 }
 
 void Sim::setenv(const std::string &name, const std::string &value)
@@ -128,12 +150,17 @@ void Sim::write(const std::string &name, const std::string &text)
 	put_file(dir + "/" + name, text);
 }
 
-std::string Sim::read(const std::string &name) const
+static std::string slurp(const std::string &path)
 {
-	std::ifstream in((name[0] == '.' ? work : dir) + "/" + name, std::ios::binary);
+	std::ifstream in(path, std::ios::binary);
 	std::stringstream ss;
 	ss << in.rdbuf();
 	return ss.str();
+}
+
+std::string Sim::read(const std::string &name) const
+{
+	return slurp(dir + "/" + name);
 }
 
 static int errno_named(const std::string &name)
@@ -150,8 +177,6 @@ bool can_inject(const std::string &name, const std::string &value)
 {
 	if (!target().kernel())
 		return true;
-	// socket() fails for want of a descriptor only where the dynamic loader
-	// does not need the same one first; system() fails only in the preload.
 	if (name == "SWITCHSIM_FAIL_SOCKET")
 		return target().is_static && value == "EMFILE";
 	return name != "SWITCHSIM_FAIL_SYSTEM";
@@ -195,7 +220,7 @@ void Sim::inject() const
 			put_file(dir + "/fail_ioctl_code", e.second.substr(0, colon));
 			put_file(dir + "/fail_ioctl_errno",
 				 std::to_string(errno_named(e.second.substr(colon + 1))));
-		} else if (e.first == "SWITCHSIM_FAIL_PROC") {
+		} else if (e.first == "SWITCHSIM_FAIL_PROC" && e.second != "0") {
 			put_file(dir + "/fail_proc", "Y");
 		}
 	}
@@ -221,7 +246,8 @@ static std::vector<std::string> words(const std::string &s)
 
 Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 {
-	std::string out = work + "/.stdout", err = work + "/.stderr";
+	std::string tag = std::to_string(getpid());
+	std::string out = top_ + "/.stdout." + tag, err = top_ + "/.stderr." + tag;
 	pid_t pid = fork();
 	if (pid == 0) {
 		for (const char *v : { "LD_PRELOAD", "SWITCHSIM_FAIL_SOCKET", "SWITCHSIM_FAIL_IOCTL",
@@ -256,6 +282,8 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 			if (setrlimit(RLIMIT_NOFILE, &three) != 0)
 				_exit(126);
 		}
+		if (in_child_)
+			in_child_();
 		std::vector<char *> args;
 		for (const auto &a : argv)
 			args.push_back(const_cast<char *>(a.c_str()));
@@ -268,8 +296,10 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 	waitpid(pid, &st, 0);
 	Result r;
 	r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-	r.out = read(".stdout");
-	r.err = read(".stderr");
+	r.out = slurp(out);
+	r.err = slurp(err);
+	std::remove(out.c_str());
+	std::remove(err.c_str());
 	std::istringstream log(read("log"));
 	std::vector<std::string> socks;
 	for (std::string line; std::getline(log, line);) {
@@ -287,29 +317,9 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 	return r;
 }
 
-Result Sim::run(const std::vector<std::string> &args, bool preload,
-		const std::string &stdout_path) const
+std::vector<std::string> Sim::command(const std::vector<std::string> &args, bool preload) const
 {
 	const Target &t = target();
-	if (t.kernel()) {
-		put_file(dir + "/log", "");
-		inject();
-		bool hidden = hide_ethreg();
-		// Without the driver: no "phy0" at all.
-		if (!preload && std::system("rmmod switchsim") != 0)
-			ADD_FAILURE() << "cannot unload the switch driver";
-		std::vector<std::string> argv = { t.tool };
-		argv.insert(argv.end(), args.begin(), args.end());
-		if (!stdout_path.empty())
-			argv.insert(argv.begin(), { "/bin/sh", "-c", "exec \"$0\" \"$@\" >" + stdout_path });
-		Result r = exec(argv, false);
-		if (!preload && std::system(("insmod '" + t.module + "'").c_str()) != 0)
-			ADD_FAILURE() << "cannot load the switch driver again";
-		if (hidden)
-			std::rename((t.ethreg + ".hidden").c_str(), t.ethreg.c_str());
-		return r;
-	}
-	std::remove((dir + "/log").c_str());
 	std::vector<std::string> argv;
 	if (t.cross()) {
 		argv = words(t.runner);
@@ -318,19 +328,41 @@ Result Sim::run(const std::vector<std::string> &args, bool preload,
 			argv.push_back("LD_PRELOAD=" + t.preload);
 		}
 	}
+	argv.push_back(t.tool);
+	argv.insert(argv.end(), args.begin(), args.end());
+	return argv;
+}
+
+Result Sim::run(const std::vector<std::string> &args, bool preload,
+		const std::string &stdout_path) const
+{
+	if (target().kernel()) {
+		put_file(dir + "/log", "");
+		inject();
+		bool hidden = hide_ethreg();
+		// Without the driver: no "phy0" at all.
+		if (!preload && std::system("rmmod switchsim") != 0)
+			ADD_FAILURE() << "cannot unload the switch driver";
+		std::vector<std::string> argv = command(args, false);
+		if (!stdout_path.empty())
+			argv.insert(argv.begin(), { "/bin/sh", "-c", "exec \"$0\" \"$@\" >" + stdout_path });
+		Result r = exec(argv, false);
+		if (!preload && std::system(("insmod '" + target().module + "'").c_str()) != 0)
+			ADD_FAILURE() << "cannot load the switch driver again";
+		if (hidden)
+			std::rename((target().ethreg + ".hidden").c_str(), target().ethreg.c_str());
+		return r;
+	}
+	std::remove((dir + "/log").c_str());
+	std::vector<std::string> argv = command(args, preload);
 	if (!stdout_path.empty()) {
 		// Let the shell point stdout elsewhere, e.g. at /dev/full.
 		std::string cmd = "exec";
 		for (const auto &a : argv)
 			cmd += " '" + a + "'";
-		cmd += " '" + t.tool + "'";
-		for (const auto &a : args)
-			cmd += " '" + a + "'";
 		cmd += " >" + stdout_path;
 		return exec({ "/bin/sh", "-c", cmd }, preload);
 	}
-	argv.push_back(t.tool);
-	argv.insert(argv.end(), args.begin(), args.end());
 	return exec(argv, preload);
 }
 
@@ -356,6 +388,11 @@ std::string expected_block()
 	block += std::string(2 * t.pointer_size, '*');
 	block += std::string(2 * (t.ifreq_size - 16 - t.pointer_size), '0');
 	return block;
+}
+
+bool one_line(const std::string &err)
+{
+	return !err.empty() && err.find('\n') == err.size() - 1;
 }
 
 bool ends_with_usage(const std::string &err)

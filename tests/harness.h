@@ -4,6 +4,7 @@
 #define VOK_TESTS_HARNESS_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,12 +40,16 @@ struct Result {
 class Sim {
 public:
 	Sim();
+	// The state directory is this name inside the private one.
+	explicit Sim(const std::string &subdir);
 	~Sim();
 	Sim(const Sim &) = delete;
 	Sim &operator=(const Sim &) = delete;
 
 	// A fault to inject (SWITCHSIM_FAIL_*), or any other variable for the run.
 	void setenv(const std::string &name, const std::string &value);
+	// Runs in the child just before exec, e.g. to drop privileges.
+	void in_child(std::function<void()> setup);
 	void write(const std::string &name, const std::string &text);
 	std::string read(const std::string &name) const;
 
@@ -52,16 +57,23 @@ public:
 	// the kernel to answer.
 	Result run(const std::vector<std::string> &args, bool preload = true,
 		   const std::string &stdout_path = "") const;
-	// Runs any command with the simulated switch's environment.
+	// Runs any command with the simulated switch's environment; several
+	// processes may run commands of one Sim at once.
 	Result exec(const std::vector<std::string> &argv, bool preload) const;
+	// The command line that runs the tool with args, as run() does.
+	std::vector<std::string> command(const std::vector<std::string> &args, bool preload) const;
 
-	const std::string dir;  // the switch's state and log
-	const std::string work; // scratch files of the test
+private:
+	const std::string top_;
+
+public:
+	const std::string dir; // the switch's state and log
 
 private:
 	void inject() const;
 	bool hide_ethreg() const;
 	std::vector<std::pair<std::string, std::string>> env_;
+	std::function<void()> in_child_;
 };
 
 // The text the tool's own C library gives errno err.
@@ -84,7 +96,22 @@ std::string expected_block();
 // Log lines that start with prefix.
 std::vector<std::string> grep(const std::vector<std::string> &lines, const std::string &prefix);
 
+// For Sim::in_child: the rest runs as the unprivileged user kNobody, with
+// no groups and no capabilities.
+constexpr unsigned kNobody = 65534;
+void become_nobody();
+
+// What belongs to the user-space simulated switch alone (its files, its
+// command, its environment) is not in the emulated router.
+#define SKIP_IN_ROUTER()                                                               \
+	do {                                                                           \
+		if (target().kernel())                                                 \
+			GTEST_SKIP() << "the preloaded switch's own; the router has the module"; \
+	} while (0)
+
 extern const char kUsage[];
+// Exactly one line: a message and its newline.
+bool one_line(const std::string &err);
 // stderr ends with the usage text.
 bool ends_with_usage(const std::string &err);
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,6 +69,8 @@ TEST(Status, DriverFailures)
 		  { "socket -1 EMFILE" } },
 		{ "SWITCHSIM_FAIL_SOCKET", "EACCES", "socket failed, " + errtext(EACCES) + "\n",
 		  { "socket -1 EACCES" } },
+		{ "SWITCHSIM_FAIL_SOCKET", "EINTR", "socket failed, " + errtext(EINTR) + "\n",
+		  { "socket -1 EINTR" } },
 		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:EIO", "ioctl error!\n", { "socket S", "", "close S" } },
 		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:ENODEV", "ioctl error!\n", { "socket S", "", "close S" } },
 	};
@@ -105,6 +109,68 @@ TEST(Status, UnwritableOutputIsAFailure)
 	EXPECT_EQ(r.status, 255);
 	EXPECT_EQ(r.err, "write failed, No space left on device\n");
 	EXPECT_EQ(grep(r.log, "close").size(), seen({ "close S" }).size());
+}
+
+TEST(Status, SocketAtAHighDescriptorIsStillTheDriver)
+{
+	Sim sim;
+	// Descriptors 3 to 1100 are taken, so the tool's socket comes above 1024.
+	sim.in_child([] {
+		struct rlimit lim = { 2048, 2048 };
+		if (setrlimit(RLIMIT_NOFILE, &lim) != 0)
+			_exit(126);
+		for (int fd = 3; fd <= 1100; fd++)
+			if (dup2(0, fd) < 0)
+				_exit(126);
+	});
+	sim.write("state", kDefaultPorts);
+	Result r = sim.run({ "-s" });
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out, "LAN0:down:0:half\nLAN1:up:100:full\nLAN2:down:0:half\n"
+			 "LAN3:down:0:half\nWAN:down:0:half\n");
+	std::vector<std::string> want = seen({ "socket S", "ioctl S 0x8948 ", "close S" });
+	ASSERT_EQ(r.log.size(), want.size());
+	for (size_t i = 0; i < want.size(); i++)
+		EXPECT_EQ(r.log[i].rfind(want[i], 0), 0u) << r.log[i];
+}
+
+// Request 0x8948 is the kernel's SIOCGMIIREG, which the kernel refuses to a
+// process without CAP_NET_ADMIN before any driver sees it.
+TEST(Privilege, OnlyTheReportNeedsNetAdmin)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root, to run the tool as uid " << kNobody;
+	struct Case {
+		std::vector<std::string> args;
+		int status;
+		const char *out, *err, *state; // state: a line the state file then holds
+		std::vector<std::string> log;
+	} cases[] = {
+		{ { "-s" }, 255, "", "ioctl error!\n", "\nled off\n", { "socket S", "close S" } },
+		{ { "-l", "green" }, 0, "", "", "\nled green\n", {} },
+		{ { "-e", "on" }, 0, "", "", "\nheader on\n", {} },
+	};
+	for (const auto &c : cases) {
+		// The module's state is root's, as register writes are on a router.
+		if (target().kernel() && c.args[0] == "-e")
+			continue;
+		std::string name = ::testing::PrintToString(c.args);
+		Sim sim;
+		sim.write("state", "# set by the test\nled off\n");
+		if (!target().kernel()) {
+			ASSERT_EQ(chown(sim.dir.c_str(), kNobody, kNobody), 0);
+			ASSERT_EQ(chown((sim.dir + "/state").c_str(), kNobody, kNobody), 0);
+		}
+		sim.in_child(become_nobody);
+		Result r = sim.run(c.args);
+		EXPECT_EQ(r.status, c.status) << name << ": " << r.err;
+		EXPECT_EQ(r.out, c.out) << name;
+		EXPECT_EQ(r.err, c.err) << name;
+		if (!c.log.empty()) {
+			EXPECT_EQ(r.log, seen(c.log)) << name;
+		}
+		EXPECT_NE(sim.read("state").find(c.state), std::string::npos) << name;
+	}
 }
 
 } // namespace

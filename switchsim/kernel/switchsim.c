@@ -257,8 +257,9 @@ static ssize_t sw_proc_write(struct file *file, const char __user *ubuf,
 	sw_log_locked("switch_phy %s", hex);
 	if (ok && !fail) {
 		until = sw_now_ms() + (s64)(buf[0] - '0') * 1000;
+		/* A shorter cycle does not end a longer one still running. */
 		for (i = 0; i < 4; i++)
-			if (buf[4 - i] == '1')
+			if (buf[4 - i] == '1' && sw.st.port[i].down_until < until)
 				sw.st.port[i].down_until = until;
 	}
 	mutex_unlock(&sw.lock);

@@ -1,0 +1,168 @@
+// Many runs against one simulated switch at once: no update is lost, and
+// each run applies only what it did itself.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+struct Command {
+	Args argv;
+	bool preload;
+	bool report; // stdout must be a whole report
+};
+
+std::string hex(const std::string &s)
+{
+	std::string h;
+	char b[3];
+	for (unsigned char c : s) {
+		std::snprintf(b, sizeof(b), "%02x", c);
+		h += b;
+	}
+	return h;
+}
+
+// What each port's line in the state file holds: "lan0 up 1000 full 1765..."
+std::map<std::string, std::vector<std::string>> state_lines(const std::string &text)
+{
+	std::map<std::string, std::vector<std::string>> lines;
+	std::istringstream in(text);
+	for (std::string line; std::getline(in, line);) {
+		std::istringstream w(line);
+		std::vector<std::string> f;
+		for (std::string x; w >> x;)
+			f.push_back(x);
+		if (!f.empty() && f[0][0] != '#')
+			lines[f[0] == "reg" ? f[0] + " " + f[1] : f[0]] = f;
+	}
+	return lines;
+}
+
+TEST(Concurrency, TwoHundredMixedCommandsLoseNothing)
+{
+	SKIP_IN_ROUTER();
+	Sim sim;
+	std::vector<Command> cmds;
+	std::vector<std::string> cycles; // the digits of each link cycle
+	cmds.push_back({ sim.command({ "-l", "amber" }, true), true, false });
+	cmds.push_back({ sim.command({ "-e", "on" }, true), true, false });
+	cmds.push_back({ { SWITCHSIM_BIN, "set", "lan3", "up", "10", "half" }, false, false });
+	cmds.push_back({ { SWITCHSIM_BIN, "set", "wan", "up", "100", "half" }, false, false });
+	// Registers of their own, through the register tool itself.
+	std::istringstream ethreg(target().ethreg);
+	Args ethreg_argv;
+	for (std::string w; ethreg >> w;)
+		ethreg_argv.push_back(w);
+	for (int i = 0; i < 14; i++) {
+		char op[32];
+		std::snprintf(op, sizeof(op), "0x%08x=0x%08x", 0x100 + i, 0xa000 + i);
+		Args argv = ethreg_argv;
+		argv.insert(argv.end(), { "-i", "phy0", op });
+		cmds.push_back({ argv, false, false });
+	}
+	// One long link cycle among many short ones, on LAN0..LAN2 only: the
+	// set commands above own LAN3.
+	cmds.push_back({ sim.command({ "-w", "9", "-m", "5" }, true), true, false });
+	cycles.push_back("90101");
+	for (int i = 0; i < 59; i++) {
+		int mask = i % 8;
+		cmds.push_back({ sim.command({ "-w", "0", "-m", std::to_string(mask) }, true), true, false });
+		char digits[8];
+		std::snprintf(digits, sizeof(digits), "0%d%d%d%d", 0, mask >> 2 & 1, mask >> 1 & 1, mask & 1);
+		cycles.push_back(digits);
+	}
+	size_t reports = 200 - cmds.size();
+	while (cmds.size() < 200)
+		cmds.push_back({ sim.command({ "-s" }, true), true, true });
+
+	// All start together: each child waits until the pipe closes.
+	int gate[2];
+	ASSERT_EQ(pipe(gate), 0);
+	int64_t start_ms = static_cast<int64_t>(std::time(nullptr)) * 1000;
+	std::vector<pid_t> pids;
+	for (const auto &c : cmds) {
+		pid_t pid = fork();
+		if (pid == 0) {
+			close(gate[1]);
+			char b;
+			while (read(gate[0], &b, 1) > 0) {
+			}
+			close(gate[0]);
+			Result r = sim.exec(c.argv, c.preload);
+			static const std::regex report("(LAN[0-3]:(up|down):-?[0-9]+:(full|half)\n){4}"
+						       "WAN:(up|down):-?[0-9]+:(full|half)\n");
+			bool out_ok = c.report ? std::regex_match(r.out, report) : r.out.empty();
+			if (r.status == 0 && (!r.err.empty() || !out_ok))
+				_exit(99);
+			_exit(r.status);
+		}
+		if (pid < 0) {
+			ADD_FAILURE() << "fork: " << std::strerror(errno);
+			break;
+		}
+		pids.push_back(pid);
+	}
+	close(gate[0]);
+	close(gate[1]);
+	for (size_t i = 0; i < pids.size(); i++) {
+		int st = 0;
+		waitpid(pids[i], &st, 0);
+		EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0)
+			<< ::testing::PrintToString(cmds[i].argv) << ": status " << st;
+	}
+
+	// Every update is in the state.
+	auto st = state_lines(sim.read("state"));
+	EXPECT_EQ(st["led"], (Args{ "led", "amber" }));
+	EXPECT_EQ(st["header"], (Args{ "header", "on" }));
+	EXPECT_EQ(st["lan3"], (Args{ "lan3", "up", "10", "half" }));
+	EXPECT_EQ(st["wan"], (Args{ "wan", "up", "100", "half" }));
+	EXPECT_EQ(st["reg 0x0000009c"], (Args{ "reg", "0x0000009c", "0x00000002" }));
+	for (int i = 0; i < 14; i++) {
+		char addr[16], value[16];
+		std::snprintf(addr, sizeof(addr), "0x%08x", 0x100 + i);
+		std::snprintf(value, sizeof(value), "0x%08x", 0xa000 + i);
+		EXPECT_EQ(st[std::string("reg ") + addr], (Args{ "reg", addr, value }));
+	}
+	// The long cycle holds LAN0 and LAN2, whatever ran after it.
+	for (const char *lan : { "lan0", "lan2" }) {
+		ASSERT_EQ(st[lan].size(), 5u) << lan;
+		EXPECT_GE(std::stoll(st[lan][4]), start_ms + 9000) << lan;
+	}
+
+	// Every request and every cycle is in the log, each once.
+	Result last = sim.exec({ "/bin/true" }, false);
+	std::vector<std::string> log = last.log;
+	EXPECT_EQ(grep(log, "ioctl S 0x8948 ").size(), reports);
+	EXPECT_EQ(grep(log, "ioctl S 0x89ff ").size(), 1u);
+	EXPECT_EQ(grep(log, "ioctl S 0x89fe ").size(), 1u);
+	EXPECT_EQ(grep(log, "socket S").size(), grep(log, "close S").size());
+	EXPECT_EQ(grep(log, "ethreg [-i] [phy0] ").size(), 15u);
+	std::vector<std::string> want_system, want_phy;
+	for (const auto &d : cycles) {
+		want_system.push_back("system echo -n " + d + " >/proc/switch_phy");
+		want_phy.push_back("switch_phy " + hex(d));
+	}
+	want_system.push_back("system /sbin/ethreg -i phy0 0x0000009c=0x00000002");
+	std::vector<std::string> got_system = grep(log, "system "), got_phy = grep(log, "switch_phy ");
+	for (auto *v : { &want_system, &want_phy, &got_system, &got_phy })
+		std::sort(v->begin(), v->end());
+	EXPECT_EQ(got_system, want_system);
+	EXPECT_EQ(got_phy, want_phy);
+}
+
+} // namespace

@@ -1,0 +1,311 @@
+// The simulated switch runs as root: where its state may live, which files
+// it opens, and what of a path reaches the shell.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+const char kSecret[] = "root only\n";
+
+// Runs plant in a child as another user of this machine.
+void as_other_user(const std::function<void()> &plant)
+{
+	pid_t pid = fork();
+	if (pid == 0) {
+		become_nobody();
+		plant();
+		_exit(0);
+	}
+	int st = 0;
+	waitpid(pid, &st, 0);
+	ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "could not act as uid " << kNobody;
+}
+
+void make_dir(const std::string &path, mode_t mode)
+{
+	ASSERT_EQ(mkdir(path.c_str(), mode), 0) << path;
+	ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
+}
+
+// A root-only file beside a shared directory with /tmp's mode, for
+// another user to plant things in.
+struct Shared {
+	Sim sim;
+	std::string shared = sim.dir + "/shared", secret = sim.dir + "/secret";
+	Shared()
+	{
+		chmod(sim.dir.c_str(), 0755);
+		make_dir(shared, 01777);
+		sim.write("secret", kSecret);
+		chmod(secret.c_str(), 0600);
+	}
+};
+
+TEST(StateDir, RefusesADirectoryOthersCouldChange)
+{
+	SKIP_IN_ROUTER();
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root, to act as a second user";
+	struct Case {
+		const char *name;
+		// Prepares the directory; returns it.
+		std::string (*plant)(const Shared &s);
+	} cases[] = {
+		{ "made by another user, with traps",
+		  [](const Shared &s) {
+			  std::string d = s.shared + "/switchsim";
+			  as_other_user([&] {
+				  if (mkdir(d.c_str(), 0755) != 0 ||
+				      symlink(s.secret.c_str(), (d + "/log").c_str()) != 0 ||
+				      symlink(s.secret.c_str(), (d + "/switch_phy").c_str()) != 0 ||
+				      mkfifo((d + "/state").c_str(), 0666) != 0)
+					  _exit(1);
+				  std::string script = d + "/no-such-ethreg";
+				  FILE *f = fopen(script.c_str(), "w");
+				  if (!f)
+					  _exit(1);
+				  fprintf(f, "#!/bin/sh\ntouch '%s/ran'\n", s.shared.c_str());
+				  fclose(f);
+				  chmod(script.c_str(), 0755);
+			  });
+			  return d;
+		  } },
+		{ "ours, but anyone may write in it",
+		  [](const Shared &s) {
+			  make_dir(s.shared + "/open", 0777);
+			  return s.shared + "/open";
+		  } },
+		{ "ours, but the group may write in it",
+		  [](const Shared &s) {
+			  make_dir(s.shared + "/group", 0770);
+			  return s.shared + "/group";
+		  } },
+		{ "another user's link to ours",
+		  [](const Shared &s) {
+			  make_dir(s.sim.dir + "/mine", 0700);
+			  as_other_user([&] {
+				  if (symlink((s.sim.dir + "/mine").c_str(), (s.shared + "/link").c_str()) != 0)
+					  _exit(1);
+			  });
+			  return s.shared + "/link";
+		  } },
+		{ "ours, inside a directory anyone may change",
+		  [](const Shared &s) {
+			  make_dir(s.sim.dir + "/loose", 0777);
+			  make_dir(s.sim.dir + "/loose/switchsim", 0700);
+			  return s.sim.dir + "/loose/switchsim";
+		  } },
+	};
+	std::vector<Args> tool_runs = { { "-s" }, { "-w", "5" }, { "-l", "amber" }, { "-e", "on" } };
+	std::vector<Args> switchsim_runs = { { "show" },	   { "log" },
+					     { "reset" },	   { "set", "lan0", "down" },
+					     { "set", "led", "off" }, { "run", "/bin/true" } };
+	for (const auto &c : cases) {
+		Shared s;
+		std::string dir = c.plant(s);
+		s.sim.setenv("SWITCHSIM_DIR", dir);
+		s.sim.setenv("SWITCHSIM_FAIL_ETHREG", "missing");
+		std::vector<Result> results;
+		for (const auto &args : tool_runs)
+			results.push_back(s.sim.run(args));
+		if (!target().cross())
+			for (auto args : switchsim_runs) {
+				args.insert(args.begin(), SWITCHSIM_BIN);
+				results.push_back(s.sim.exec(args, false));
+			}
+		for (const auto &r : results) {
+			EXPECT_EQ(r.status, 2) << c.name << ": " << r.err;
+			EXPECT_EQ(r.out, "") << c.name;
+			EXPECT_TRUE(one_line(r.err)) << c.name << ": " << r.err;
+		}
+		EXPECT_EQ(s.sim.read("secret"), kSecret) << c.name;
+		EXPECT_NE(access((s.shared + "/ran").c_str(), F_OK), 0) << c.name;
+	}
+}
+
+TEST(StateDir, FilesAreOpenedOnlyAsRegularFiles)
+{
+	SKIP_IN_ROUTER();
+	struct Case {
+		const char *name;
+		void (*plant)(const Sim &sim);
+		Args args;
+		int status;
+		const char *err; // after "switchsim: DIR/"
+	} cases[] = {
+		{ "log links to a file",
+		  [](const Sim &sim) { symlink((sim.dir + "/secret").c_str(), (sim.dir + "/log").c_str()); },
+		  { "-l", "amber" }, 2, "log: a symbolic link\n" },
+		{ "state links to a file",
+		  [](const Sim &sim) { symlink((sim.dir + "/secret").c_str(), (sim.dir + "/state").c_str()); },
+		  { "-s" }, 255, "state: a symbolic link\nioctl error!\n" },
+		{ "state is a FIFO", [](const Sim &sim) { mkfifo((sim.dir + "/state").c_str(), 0600); },
+		  { "-s" }, 255, "state: not a regular file\nioctl error!\n" },
+		{ "state is a directory", [](const Sim &sim) { mkdir((sim.dir + "/state").c_str(), 0700); },
+		  { "-s" }, 255, "state: not a regular file\nioctl error!\n" },
+		{ "lock links to a file",
+		  [](const Sim &sim) { symlink((sim.dir + "/secret").c_str(), (sim.dir + "/lock").c_str()); },
+		  { "-l", "amber" }, 255, "lock: a symbolic link\nioctl error!\n" },
+		// Replaced, not written through.
+		{ "switch_phy links to a file",
+		  [](const Sim &sim) {
+			  symlink((sim.dir + "/secret").c_str(), (sim.dir + "/switch_phy").c_str());
+		  },
+		  { "-w", "3", "-m", "0" }, 0, nullptr },
+	};
+	for (const auto &c : cases) {
+		Sim sim;
+		sim.write("secret", "lan0 down 0 half\n");
+		c.plant(sim);
+		// Not run(): that starts by removing the log.
+		Result r = sim.exec(sim.command(c.args, true), true);
+		EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
+		EXPECT_EQ(r.out, "") << c.name;
+		EXPECT_EQ(r.err, c.err ? "switchsim: " + sim.dir + "/" + c.err : "") << c.name;
+		EXPECT_EQ(sim.read("secret"), "lan0 down 0 half\n") << c.name;
+	}
+}
+
+TEST(StateDir, DefaultIsTheUsersOwn)
+{
+	SKIP_IN_ROUTER();
+	struct Case {
+		const char *xdg, *home; // under the Sim's directory; "-" for a relative XDG value
+		const char *state;
+	} cases[] = {
+		{ "xdg", "home", "xdg/switchsim/state" },
+		{ "", "home", "home/.cache/switchsim/state" },
+		{ "-", "home", "home/.cache/switchsim/state" },
+	};
+	for (const auto &c : cases) {
+		Sim sim;
+		make_dir(sim.dir + "/home", 0700);
+		make_dir(sim.dir + "/xdg", 0700);
+		sim.setenv("SWITCHSIM_DIR", "");
+		sim.setenv("XDG_RUNTIME_DIR", !*c.xdg ? "" : *c.xdg == '-' ? "xdg" : sim.dir + "/" + c.xdg);
+		sim.setenv("HOME", sim.dir + "/" + c.home);
+		Result r = sim.exec(sim.command({ "-l", "amber" }, true), true);
+		EXPECT_EQ(r.status, 0) << c.state << ": " << r.err;
+		EXPECT_NE(sim.read(c.state).find("\nled amber\n"), std::string::npos) << c.state;
+	}
+}
+
+TEST(StateDir, RelativeNameIsMadeAbsoluteForTheCommand)
+{
+	SKIP_IN_ROUTER();
+	if (target().cross())
+		GTEST_SKIP() << "switchsim is a host command";
+	Sim sim;
+	sim.setenv("SWITCHSIM_DIR", "vok_eth_relative_state");
+	// The command changes directory before the tool runs.
+	Result r = sim.exec({ "/bin/sh", "-c",
+			      "cd \"$0\" && exec \"$1\" run /bin/sh -c 'cd / && exec \"$0\" -l amber' \"$2\"",
+			      sim.dir, SWITCHSIM_BIN, target().tool },
+			    false);
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(sim.read("vok_eth_relative_state/state").find("\nled amber\n"), std::string::npos);
+}
+
+TEST(Shell, OddStateDirectoryNamesReachTheShellIntact)
+{
+	SKIP_IN_ROUTER();
+	const char *const names[] = {
+		"it's", "$(touch pwned)", "a b\\c\"d`e`;|&", "x/sbin/ethreg", "x/proc/switch_phy",
+	};
+	for (const char *name : names) {
+		Sim sim(name);
+		Result r = sim.run({ "-w", "3", "-m", "1" });
+		EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+		EXPECT_EQ(r.log, (std::vector<std::string>{ "system echo -n 30001 >/proc/switch_phy",
+							     "switch_phy 3330303031" }))
+			<< name;
+		EXPECT_EQ(sim.run({ "-s" }).out.rfind("LAN0:down:0:half\nLAN1:up:", 0), 0u) << name;
+		r = sim.run({ "-e", "on" });
+		EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+		EXPECT_NE(sim.read("state").find("\nreg 0x0000009c 0x00000002\n"), std::string::npos) << name;
+		EXPECT_NE(access("pwned", F_OK), 0) << name;
+	}
+}
+
+TEST(Switchsim, RunsOnlyFromABuildTheLoaderCanPreload)
+{
+	SKIP_IN_ROUTER();
+	if (target().cross())
+		GTEST_SKIP() << "switchsim is a host command";
+	namespace fs = std::filesystem;
+	struct Case {
+		const char *dir;
+		bool runs; // ld.so splits LD_PRELOAD at spaces and colons
+	} cases[] = { { "copy (1)", false }, { "a:b", false }, { "x(1)'s;$y", true } };
+	for (const auto &c : cases) {
+		Sim sim, bins;
+		fs::path to = fs::path(bins.dir) / c.dir;
+		fs::path from = fs::path(SWITCHSIM_BIN).parent_path();
+		fs::create_directory(to);
+		for (const char *f : { "switchsim", "libswitchsim.so", "ethreg" })
+			fs::copy_file(from / f, to / f);
+		// The register tool beside the library, as a person gets it.
+		sim.setenv("SWITCHSIM_ETHREG", "");
+		Result r = sim.exec({ (to / "switchsim").string(), "run", target().tool, "-e", "on" }, false);
+		EXPECT_EQ(r.out, "") << c.dir;
+		if (c.runs) {
+			EXPECT_EQ(r.status, 0) << c.dir << ": " << r.err;
+			EXPECT_NE(sim.read("state").find("\nreg 0x0000009c 0x00000002\n"), std::string::npos);
+		} else {
+			EXPECT_EQ(r.status, 2) << c.dir;
+			EXPECT_TRUE(one_line(r.err)) << c.dir << ": " << r.err;
+			EXPECT_TRUE(r.log.empty()) << c.dir;
+		}
+	}
+}
+
+TEST(Faults, MalformedValuesStopTheRunBeforeAnything)
+{
+	SKIP_IN_ROUTER();
+	struct Case {
+		Args args;
+		const char *var, *value;
+	} cases[] = {
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "256" },
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "0" },
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "-1" },
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "gone" },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "signal:0" },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "signal:abc" },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "signal:128" },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "signal:" },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "ECHILDREN" },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_PROC", "2" },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_PROC", "yes" },
+		{ { "-s" }, "SWITCHSIM_FAIL_IOCTL", "0x8948" },
+		{ { "-s" }, "SWITCHSIM_FAIL_IOCTL", "0x8948:" },
+		{ { "-s" }, "SWITCHSIM_FAIL_IOCTL", "0x8948:EBOGUS" },
+		{ { "-s" }, "SWITCHSIM_FAIL_IOCTL", "0x1234:EIO" },
+		{ { "-s" }, "SWITCHSIM_FAIL_IOCTL", ":EIO" },
+		{ { "-s" }, "SWITCHSIM_FAIL_SOCKET", "EBOGUS" },
+		{ { "-s" }, "SWITCHSIM_FAIL_SOCKET", "0" },
+		{ { "-s" }, "SWITCHSIM_FAIL_SOCKET", "4096" },
+	};
+	for (const auto &c : cases) {
+		std::string name = std::string(c.var) + "=" + c.value;
+		Sim sim;
+		sim.setenv(c.var, c.value);
+		Result r = sim.run(c.args);
+		EXPECT_EQ(r.status, 2) << name;
+		EXPECT_EQ(r.out, "") << name;
+		EXPECT_TRUE(one_line(r.err)) << name << ": " << r.err;
+		EXPECT_EQ(r.err.rfind("switchsim: " + name + ": ", 0), 0u) << name << ": " << r.err;
+		EXPECT_TRUE(r.log.empty()) << name;
+	}
+}
+
+} // namespace
