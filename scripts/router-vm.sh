@@ -35,6 +35,8 @@ scripts/router-image.sh "$build" $extras
 
 image=$build/router
 append="console=ttyS0 vok.run=$run${filter:+ vok.filter=$filter}"
+# Tests: warnings and worse on the console, not the notices.
+[ $run = shell ] || append="$append loglevel=5"
 boot() { # [COMMAND ...] to run qemu under
 	"$@" qemu-system-mips -M malta -m 256 -nographic -nic none -vga none -no-reboot \
 		-kernel "$image/vmlinux" -initrd "$image/initramfs.cpio.gz" -append "$append"
