@@ -3,8 +3,10 @@
 # qemu-system-mips, with the switch driver module loaded and vok_eth on PATH.
 #   scripts/router-vm.sh                  a shell on the router's console;
 #                                         `exit` powers it off (Ctrl-A x quits qemu)
-#   scripts/router-vm.sh --test [FILTER]  run the test suite inside (kernel.*),
-#                                         or the tests that match a gtest FILTER
+#   scripts/router-vm.sh --test [FILTER]  run the test suite inside (kernel.*, and
+#                                         kernel-musl.* and kernel-musl-static.*
+#                                         for the musl builds that are built), or
+#                                         the tests that match a gtest FILTER
 # Builds what is missing first: packages, the router build in build-mips, and
 # the image (scripts/router-image.sh).
 set -eu
@@ -19,11 +21,13 @@ elif [ $# -gt 0 ]; then
 fi
 
 scripts/deps.sh router
-if [ ! -f "$build/target.conf" ]; then
-	cmake -S . -B "$build" --toolchain cmake/mips-linux-gnu.cmake >/dev/null
-fi
-if [ $run = shell ]; then
-	cmake --build "$build" -j"$(nproc)" --target vok_eth ethreg switchsim >/dev/null
+if [ $run = tests ]; then
+	cmake -S . -B "$build" --toolchain cmake/mips-linux-gnu.cmake -DVOK_GUEST_TESTS=ON >/dev/null
+	cmake --build "$build" -j"$(nproc)" >/dev/null
+else
+	[ -f "$build/target.conf" ] ||
+		cmake -S . -B "$build" --toolchain cmake/mips-linux-gnu.cmake >/dev/null
+	cmake --build "$build" -j"$(nproc)" --target vok_eth vok_strerror ethreg switchsim >/dev/null
 fi
 # The musl builds of the tool come along where they have been built.
 extras=
