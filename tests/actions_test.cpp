@@ -72,7 +72,7 @@ TEST(LinkCycle, ChosenPortsReportDownForTheSeconds)
 	Sim sim;
 	sim.write("state", "lan0 up 1000 full\nlan1 up 1000 full\nlan2 up 100 full\n"
 			   "lan3 up 10 half\nwan up 1000 full\n");
-	EXPECT_EQ(sim.run({ "-w", "5", "-m", "5" }).status, 0);
+	EXPECT_EQ(sim.run({ "-w", "9", "-m", "5" }).status, 0);
 	// Mask bit i is LAN i.
 	EXPECT_EQ(sim.run({}).out, "LAN0:down:0:half\nLAN1:up:1000:full\nLAN2:down:0:half\n"
 				   "LAN3:up:10:half\nWAN:up:1000:full\n");
