@@ -336,34 +336,35 @@ std::vector<std::string> Sim::command(const std::vector<std::string> &args, bool
 Result Sim::run(const std::vector<std::string> &args, bool preload,
 		const std::string &stdout_path) const
 {
-	if (target().kernel()) {
+	const Target &t = target();
+	// In the emulated router the module is the driver: without it there is
+	// no "phy0" at all.
+	bool unloaded = t.kernel() && !preload;
+	bool hidden = false;
+	if (t.kernel()) {
 		put_file(dir + "/log", "");
 		inject();
-		bool hidden = hide_ethreg();
-		// Without the driver: no "phy0" at all.
-		if (!preload && std::system("rmmod switchsim") != 0)
+		hidden = hide_ethreg();
+		preload = false;
+		if (unloaded && std::system("rmmod switchsim") != 0)
 			ADD_FAILURE() << "cannot unload the switch driver";
-		std::vector<std::string> argv = command(args, false);
-		if (!stdout_path.empty())
-			argv.insert(argv.begin(), { "/bin/sh", "-c", "exec \"$0\" \"$@\" >" + stdout_path });
-		Result r = exec(argv, false);
-		if (!preload && std::system(("insmod '" + target().module + "'").c_str()) != 0)
-			ADD_FAILURE() << "cannot load the switch driver again";
-		if (hidden)
-			std::rename((target().ethreg + ".hidden").c_str(), target().ethreg.c_str());
-		return r;
+	} else {
+		std::remove((dir + "/log").c_str());
 	}
-	std::remove((dir + "/log").c_str());
 	std::vector<std::string> argv = command(args, preload);
 	if (!stdout_path.empty()) {
 		// Let the shell point stdout elsewhere, e.g. at /dev/full.
 		std::string cmd = "exec";
 		for (const auto &a : argv)
 			cmd += " '" + a + "'";
-		cmd += " >" + stdout_path;
-		return exec({ "/bin/sh", "-c", cmd }, preload);
+		argv = { "/bin/sh", "-c", cmd + " >" + stdout_path };
 	}
-	return exec(argv, preload);
+	Result r = exec(argv, preload);
+	if (unloaded && std::system(("insmod '" + t.module + "'").c_str()) != 0)
+		ADD_FAILURE() << "cannot load the switch driver again";
+	if (hidden)
+		std::rename((t.ethreg + ".hidden").c_str(), t.ethreg.c_str());
+	return r;
 }
 
 static std::string hex_bytes(uint32_t v, int n)

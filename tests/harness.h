@@ -109,6 +109,14 @@ void become_nobody();
 			GTEST_SKIP() << "the preloaded switch's own; the router has the module"; \
 	} while (0)
 
+// The switchsim command, for people, is built for this machine only.
+#define SKIP_UNLESS_SWITCHSIM_COMMAND()                                \
+	do {                                                           \
+		SKIP_IN_ROUTER();                                      \
+		if (target().cross())                                  \
+			GTEST_SKIP() << "switchsim is a host command"; \
+	} while (0)
+
 extern const char kUsage[];
 // Exactly one line: a message and its newline.
 bool one_line(const std::string &err);

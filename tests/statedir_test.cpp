@@ -201,9 +201,7 @@ TEST(StateDir, DefaultIsTheUsersOwn)
 
 TEST(StateDir, RelativeNameIsMadeAbsoluteForTheCommand)
 {
-	SKIP_IN_ROUTER();
-	if (target().cross())
-		GTEST_SKIP() << "switchsim is a host command";
+	SKIP_UNLESS_SWITCHSIM_COMMAND();
 	Sim sim;
 	sim.setenv("SWITCHSIM_DIR", "vok_eth_relative_state");
 	// The command changes directory before the tool runs.
@@ -240,9 +238,7 @@ TEST(Shell, OddStateDirectoryNamesReachTheShellIntact)
 
 TEST(Switchsim, RunsOnlyFromABuildTheLoaderCanPreload)
 {
-	SKIP_IN_ROUTER();
-	if (target().cross())
-		GTEST_SKIP() << "switchsim is a host command";
+	SKIP_UNLESS_SWITCHSIM_COMMAND();
 	namespace fs = std::filesystem;
 	struct Case {
 		const char *dir;

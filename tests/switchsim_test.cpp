@@ -31,9 +31,7 @@ std::vector<std::string> files(const std::string &dir)
 
 TEST(Switchsim, HelpIsNoError)
 {
-	SKIP_IN_ROUTER();
-	if (target().cross())
-		GTEST_SKIP() << "switchsim is a host command";
+	SKIP_UNLESS_SWITCHSIM_COMMAND();
 	for (const char *arg : { "help", "--help", "-h" }) {
 		Sim sim;
 		Result r = switchsim(sim, { arg });
@@ -45,9 +43,7 @@ TEST(Switchsim, HelpIsNoError)
 
 TEST(Switchsim, BadInputChangesNothing)
 {
-	SKIP_IN_ROUTER();
-	if (target().cross())
-		GTEST_SKIP() << "switchsim is a host command";
+	SKIP_UNLESS_SWITCHSIM_COMMAND();
 	const Args cases[] = {
 		{},
 		{ "frobnicate" },
@@ -81,9 +77,7 @@ TEST(Switchsim, BadInputChangesNothing)
 
 TEST(Switchsim, SetShowAndRun)
 {
-	SKIP_IN_ROUTER();
-	if (target().cross())
-		GTEST_SKIP() << "switchsim is a host command";
+	SKIP_UNLESS_SWITCHSIM_COMMAND();
 	Sim sim;
 	EXPECT_EQ(switchsim(sim, { "set", "lan2", "up", "100", "half" }).status, 0);
 	EXPECT_EQ(switchsim(sim, { "set", "wan", "down" }).status, 0);
@@ -106,9 +100,7 @@ TEST(Switchsim, SetShowAndRun)
 
 TEST(Switchsim, DamagedStateIsReportedNotUsed)
 {
-	SKIP_IN_ROUTER();
-	if (target().cross())
-		GTEST_SKIP() << "switchsim is a host command";
+	SKIP_UNLESS_SWITCHSIM_COMMAND();
 	Sim sim;
 	sim.write("state", "lan0 up 1000 full\nlan9 up\n");
 	Result show = switchsim(sim, { "show" });
@@ -123,9 +115,7 @@ TEST(Switchsim, DamagedStateIsReportedNotUsed)
 
 TEST(Switchsim, ResetLeavesNothingOfOursBehind)
 {
-	SKIP_IN_ROUTER();
-	if (target().cross())
-		GTEST_SKIP() << "switchsim is a host command";
+	SKIP_UNLESS_SWITCHSIM_COMMAND();
 	Sim sim;
 	// What runs leave, and what runs that died leave.
 	for (const char *f : { "state", "log", "log.old", "switch_phy", "state.new.4242", "state.Ab12Cd",
