@@ -6,9 +6,11 @@
  */
 #include "simstate.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -53,7 +55,7 @@ static bool safe_step(const char *path, bool last)
 		return fail(path, why);
 	}
 	if (S_ISLNK(sb.st_mode))
-		return true;
+		return !last || fail(path, "a symbolic link");
 	if (!S_ISDIR(sb.st_mode))
 		return fail(path, "not a directory");
 	if ((sb.st_mode & (S_IWGRP | S_IWOTH)) && (last || !(sb.st_mode & S_ISVTX)))
@@ -61,43 +63,121 @@ static bool safe_step(const char *path, bool last)
 	return true;
 }
 
-/* Every step of an absolute path, from the root down. */
-static bool safe_path(char *path)
+/* Every step of an absolute path, from the root down; the last one is
+ * the directory itself when last is set. */
+static bool safe_path(char *path, bool last)
 {
 	for (char *p = path + 1;; p++) {
 		if (*p != '/' && *p != '\0')
 			continue;
 		char c = *p;
 		*p = '\0';
-		bool ok = safe_step(path, c == '\0' || p[1] == '\0');
+		bool end = c == '\0' || p[1] == '\0';
+		bool ok = safe_step(path, last && end);
 		*p = c;
-		if (!ok || c == '\0' || p[1] == '\0')
+		if (!ok || end)
 			return ok;
 	}
 }
 
-static bool make_dir(const char *path)
+/* Names the simulated switch may find in its directory: its own files. */
+bool sim_own_file(const char *name)
 {
-	return mkdir(path, 0700) == 0 || errno == EEXIST || fail(path, strerror(errno));
+	static const char *const names[] = { "state", "log", "log.old", "switch_phy", "lock" };
+	for (const char *n : names)
+		if (strcmp(name, n) == 0)
+			return true;
+	return (strncmp(name, "state.", 6) == 0 && strlen(name) == 12) ||
+	       (strncmp(name, "switch_phy.", 11) == 0 && strlen(name) == 17);
 }
 
-/* The directory asked for, absolute, with what is ours to create above it made. */
-static bool wanted_dir(char *buf, size_t size)
+/*
+ * The directory path (absolute), made safe to use: every step above it is
+ * checked before anything is created, it is created only under a checked
+ * parent and never through a link, and it must be ours, private, and hold
+ * nothing but our files. The resolved path goes into out.
+ */
+static bool own_dir(const char *path, char *out, size_t size, bool contents)
+{
+	char parent[SIM_PATH], real[PATH_MAX];
+	const char *slash = strrchr(path, '/');
+	size_t plen = slash == path ? 1 : (size_t)(slash - path);
+	if (plen >= sizeof(parent) || !slash[1])
+		return fail(path, "not a directory name");
+	memcpy(parent, path, plen);
+	parent[plen] = '\0';
+	if (!safe_path(parent, false))
+		return false;
+	if (!realpath(parent, real))
+		return fail(parent, strerror(errno));
+	if (!safe_path(real, false))
+		return false;
+	int n = snprintf(out, size, "%s/%s", strcmp(real, "/") ? real : "", slash + 1);
+	if (n < 0 || (size_t)n >= size)
+		return fail(path, "name too long");
+	if (mkdir(out, 0700) != 0 && errno != EEXIST)
+		return fail(out, strerror(errno));
+	struct stat sb;
+	if (lstat(out, &sb) == 0 && S_ISLNK(sb.st_mode)) {
+		/* Named through a link of our own: use its target, never create one. */
+		if (sb.st_uid != geteuid()) {
+			char why[64];
+			snprintf(why, sizeof(why), "owned by uid %lu, not by you", (unsigned long)sb.st_uid);
+			return fail(out, why);
+		}
+		if (!realpath(out, real))
+			return fail(out, strerror(errno));
+		if (strlen(real) >= size)
+			return fail(real, "name too long");
+		memcpy(out, real, strlen(real) + 1);
+		if (!safe_path(real, false))
+			return false;
+	}
+	if (!safe_step(out, true))
+		return false;
+	struct statfs fs;
+	if (!contents || (statfs(out, &fs) == 0 && (unsigned long)fs.f_type == DEBUGFS_MAGIC))
+		return true;
+	DIR *d = opendir(out);
+	if (!d)
+		return fail(out, strerror(errno));
+	bool ok = true;
+	while (const struct dirent *e = readdir(d)) {
+		if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
+			continue;
+		char what[SIM_PATH + 256];
+		snprintf(what, sizeof(what), "%s/%s", out, e->d_name);
+		if (!sim_own_file(e->d_name)) {
+			ok = fail(what, "not the simulated switch's: give it an empty directory of its own");
+			break;
+		}
+		if (fstatat(dirfd(d), e->d_name, &sb, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(sb.st_mode)) {
+			ok = fail(what, "not a regular file");
+			break;
+		}
+	}
+	closedir(d);
+	return ok;
+}
+
+/* The directory asked for, absolute, made safe to use into dir. */
+static bool find_dir(char *dir, size_t size)
 {
 	const char *env = getenv("SWITCHSIM_DIR");
 	const char *xdg = getenv("XDG_RUNTIME_DIR");
 	const char *home = getenv("HOME");
-	char cwd[SIM_PATH];
+	char want[SIM_PATH], cache[SIM_PATH];
 	int n;
 	if (env && *env == '/') {
-		n = snprintf(buf, size, "%s", env);
+		n = snprintf(want, sizeof(want), "%s", env);
 	} else if (env && *env) {
 		/* Made absolute: commands that change directory share it too. */
+		char cwd[SIM_PATH];
 		if (!getcwd(cwd, sizeof(cwd)))
 			return fail("current directory", strerror(errno));
-		n = snprintf(buf, size, "%s/%s", cwd, env);
+		n = snprintf(want, sizeof(want), "%s/%s", cwd, env);
 	} else if (xdg && *xdg == '/') {
-		n = snprintf(buf, size, "%s/switchsim", xdg);
+		n = snprintf(want, sizeof(want), "%s/switchsim", xdg);
 	} else {
 		if (!home || *home != '/') {
 			const struct passwd *pw = getpwuid(geteuid());
@@ -105,37 +185,34 @@ static bool wanted_dir(char *buf, size_t size)
 		}
 		if (!home || *home != '/')
 			return fail("~/.cache/switchsim", "no home directory");
-		n = snprintf(buf, size, "%s/.cache/switchsim", home);
-		if (n > 0 && (size_t)n < size) {
-			*strrchr(buf, '/') = '\0';
-			bool made = make_dir(buf);
-			buf[strlen(buf)] = '/';
-			if (!made)
-				return false;
-		}
+		n = snprintf(want, sizeof(want), "%s/.cache", home);
+		if (n < 0 || (size_t)n >= sizeof(want))
+			return fail("~/.cache/switchsim", "name too long");
+		if (!own_dir(want, cache, sizeof(cache), false))
+			return false;
+		n = snprintf(want, sizeof(want), "%s/switchsim", cache);
 	}
-	if (n < 0 || (size_t)n >= size)
+	if (n < 0 || (size_t)n >= sizeof(want))
 		return fail("state directory", "name too long");
-	return true;
+	/* Trailing slashes name the same directory. */
+	for (size_t len = strlen(want); len > 1 && want[len - 1] == '/'; len--)
+		want[len - 1] = '\0';
+	return own_dir(want, dir, size, true);
+}
+
+static char state_dir[SIM_PATH - 64];
+static bool state_dir_ok;
+static pthread_once_t state_dir_once = PTHREAD_ONCE_INIT;
+
+static void init_state_dir(void)
+{
+	state_dir_ok = find_dir(state_dir, sizeof(state_dir));
 }
 
 const char *sim_dir(void)
 {
-	static char dir[SIM_PATH - 64];
-	if (dir[0])
-		return dir;
-	char want[SIM_PATH];
-	if (!wanted_dir(want, sizeof(want)) || !make_dir(want) || !safe_path(want))
-		return NULL;
-	char real[PATH_MAX];
-	if (!realpath(want, real)) {
-		fail(want, strerror(errno));
-		return NULL;
-	}
-	bool ok = strlen(real) < sizeof(dir) ? safe_path(real) : fail(real, "name too long");
-	if (ok)
-		memcpy(dir, real, strlen(real) + 1);
-	return ok ? dir : NULL;
+	pthread_once(&state_dir_once, init_state_dir);
+	return state_dir_ok ? state_dir : NULL;
 }
 
 bool sim_path(char *buf, size_t size, const char *name)
@@ -250,7 +327,7 @@ size_t sim_format(const struct sim_state *st, char *buf, size_t size)
 	char num[12];
 	buf[0] = '\0';
 	put(buf, size, &len, "# switchsim state; edit freely, one setting a line.\n"
-			     "# port link speed duplex [down-until, ms since the epoch]\n");
+			     "# port link speed duplex [held down until: ms on the boot clock, boot id]\n");
 	for (int i = 0; i < SIM_PORTS; i++) {
 		const struct sim_port *p = &st->port[i];
 		put(buf, size, &len, "%s", sim_port_name[i]);
@@ -258,7 +335,7 @@ size_t sim_format(const struct sim_state *st, char *buf, size_t size)
 		put(buf, size, &len, " %lu", (unsigned long)p->speed);
 		put(buf, size, &len, " %s", sim_word(p->duplex, sim_duplex_words, 2, num));
 		if (p->down_until)
-			put(buf, size, &len, " %lld", (long long)p->down_until);
+			put(buf, size, &len, " %lld %s", (long long)p->down_until, sim_boot_id());
 		put(buf, size, &len, "\n");
 	}
 	put(buf, size, &len, "led");
@@ -326,12 +403,12 @@ bool sim_set_reg(struct sim_state *st, uint32_t addr, uint32_t value)
 static bool parse_line(struct sim_state *st, char *line, const char **why)
 {
 	char *save = NULL;
-	char *tok[6];
+	char *tok[7];
 	int n = 0;
 	for (char *t = strtok_r(line, " \t\r", &save); t; t = strtok_r(NULL, " \t\r", &save)) {
 		if (t[0] == '#' && n == 0)
 			return true;
-		if (n == 6) {
+		if (n == 7) {
 			*why = "too many fields";
 			return false;
 		}
@@ -344,8 +421,8 @@ static bool parse_line(struct sim_state *st, char *line, const char **why)
 			continue;
 		struct sim_port *p = &st->port[i];
 		char *end;
-		if (n < 4 || n > 5) {
-			*why = "a port takes link, speed, duplex and an optional down-until time";
+		if (n < 4 || n > 6) {
+			*why = "a port takes link, speed, duplex and an optional hold";
 			return false;
 		}
 		if (!sim_parse_word(tok[1], sim_link_words, 2, &p->link) ||
@@ -355,13 +432,16 @@ static bool parse_line(struct sim_state *st, char *line, const char **why)
 			return false;
 		}
 		p->down_until = 0;
-		if (n == 5) {
+		if (n > 4) {
 			errno = 0;
-			p->down_until = strtoll(tok[4], &end, 10);
-			if (errno || *end || p->down_until < 0) {
-				*why = "down-until is a time in ms";
+			long long until = strtoll(tok[4], &end, 10);
+			if (n != 6 || errno || *end || until < 0 || tok[4][0] == '-' || tok[4][0] == '+') {
+				*why = "a hold is its end in ms on the boot clock and its boot id";
 				return false;
 			}
+			/* A hold from before a reboot holds nothing now. */
+			if (strcmp(tok[5], sim_boot_id()) == 0)
+				p->down_until = until;
 		}
 		return true;
 	}
@@ -421,10 +501,16 @@ bool sim_load(struct sim_state *st)
 	size_t len = 0, cap = 0;
 	const char *err = NULL;
 	for (;;) {
+		/* Read on past the limit, to tell a file of exactly MAX bytes
+		 * from a larger one. */
 		if (len + 1 >= cap) {
-			char *more = cap >= MAX ? NULL : static_cast<char *>(realloc(text, cap + 4096));
+			if (len > MAX) {
+				err = "larger than 1 MiB";
+				break;
+			}
+			char *more = static_cast<char *>(realloc(text, cap + 4096));
 			if (!more) {
-				err = cap >= MAX ? "larger than 1 MiB" : strerror(ENOMEM);
+				err = strerror(ENOMEM);
 				break;
 			}
 			text = more;
@@ -440,6 +526,8 @@ bool sim_load(struct sim_state *st)
 		len += (size_t)n;
 	}
 	sim_close(fd);
+	if (!err && len > MAX)
+		err = "larger than 1 MiB";
 	int bad = 0;
 	const char *why = "";
 	bool ok = !err && sim_parse(st, text, len, &bad, &why);
@@ -474,20 +562,63 @@ bool sim_save(const struct sim_state *st)
 	return fail(path, why);
 }
 
+/*
+ * The state and the log each have a lock: flock() on a file, so that runs
+ * exclude each other, and a mutex, so that the threads of one run do too.
+ * A child forked while a lock is held would keep the flock for as long as
+ * it keeps the descriptor, so fork() waits for both mutexes; nothing may
+ * fork while holding one.
+ */
+static pthread_mutex_t state_mutex = PTHREAD_MUTEX_INITIALIZER;
+static pthread_mutex_t log_mutex = PTHREAD_MUTEX_INITIALIZER;
+static pthread_once_t atfork_once = PTHREAD_ONCE_INIT;
+
+static void before_fork(void)
+{
+	pthread_mutex_lock(&state_mutex);
+	pthread_mutex_lock(&log_mutex);
+}
+
+static void after_fork(void)
+{
+	pthread_mutex_unlock(&log_mutex);
+	pthread_mutex_unlock(&state_mutex);
+}
+
+static void init_atfork(void)
+{
+	pthread_atfork(before_fork, after_fork, after_fork);
+}
+
+static bool flock_wait(int fd, int op)
+{
+	while (flock(fd, op) != 0)
+		if (errno != EINTR)
+			return false;
+	return true;
+}
+
 int sim_lock(void)
 {
+	pthread_once(&atfork_once, init_atfork);
+	pthread_mutex_lock(&state_mutex);
 	int fd = sim_open("lock", O_RDWR | O_CREAT);
+	if (fd >= 0 && !flock_wait(fd, LOCK_EX)) {
+		char path[SIM_PATH];
+		sim_path(path, sizeof(path), "lock");
+		fail(path, strerror(errno));
+		sim_close(fd);
+		fd = -1;
+	}
 	if (fd < 0)
-		return -1;
-	while (flock(fd, LOCK_EX) != 0)
-		if (errno != EINTR) {
-			char path[SIM_PATH];
-			sim_path(path, sizeof(path), "lock");
-			fail(path, strerror(errno));
-			sim_close(fd);
-			return -1;
-		}
+		pthread_mutex_unlock(&state_mutex);
 	return fd;
+}
+
+void sim_unlock(int fd)
+{
+	sim_close(fd);
+	pthread_mutex_unlock(&state_mutex);
 }
 
 bool sim_update(bool (*change)(struct sim_state *st, const void *arg), const void *arg)
@@ -497,23 +628,44 @@ bool sim_update(bool (*change)(struct sim_state *st, const void *arg), const voi
 		return false;
 	struct sim_state st;
 	bool ok = sim_load(&st) && change(&st, arg) && sim_save(&st);
-	sim_close(fd);
+	sim_unlock(fd);
 	return ok;
 }
 
 /*
- * The log file just written to has reached the limit. Whoever takes its
- * lock and still finds it under the name moves it aside, once; lines that
- * others append meanwhile follow it, still in order.
+ * The log, open and locked (exclusive to append, shared to read): the file
+ * that has the name once the lock is held, as a writer may have just moved
+ * it aside. -1 after a message.
  */
-static void rotate(int fd, const struct stat *written)
+static int log_lock(int op)
 {
-	char log[SIM_PATH], old[SIM_PATH];
-	struct stat now;
-	if (sim_path(log, sizeof(log), "log") && sim_path(old, sizeof(old), "log.old") &&
-	    flock(fd, LOCK_EX) == 0 && lstat(log, &now) == 0 && now.st_ino == written->st_ino &&
-	    now.st_dev == written->st_dev && rename(log, old) != 0)
-		fail(log, strerror(errno));
+	pthread_once(&atfork_once, init_atfork);
+	pthread_mutex_lock(&log_mutex);
+	char path[SIM_PATH];
+	for (int tries = 0; tries < 100; tries++) {
+		int fd = sim_open("log", (op == LOCK_EX ? O_WRONLY | O_APPEND : O_RDONLY) | O_CREAT);
+		if (fd < 0)
+			break;
+		struct stat held, named;
+		if (!flock_wait(fd, op) || fstat(fd, &held) != 0) {
+			sim_path(path, sizeof(path), "log");
+			fail(path, strerror(errno));
+			sim_close(fd);
+			break;
+		}
+		if (sim_path(path, sizeof(path), "log") && lstat(path, &named) == 0 &&
+		    named.st_ino == held.st_ino && named.st_dev == held.st_dev)
+			return fd;
+		sim_close(fd);
+	}
+	pthread_mutex_unlock(&log_mutex);
+	return -1;
+}
+
+static void log_unlock(int fd)
+{
+	sim_close(fd);
+	pthread_mutex_unlock(&log_mutex);
 }
 
 void sim_log(const char *fmt, ...)
@@ -528,29 +680,76 @@ void sim_log(const char *fmt, ...)
 	if ((size_t)n > sizeof(line) - 2)
 		n = sizeof(line) - 2;
 	line[n++] = '\n';
-	int fd = sim_open("log", O_WRONLY | O_APPEND | O_CREAT);
+	int fd = log_lock(LOCK_EX);
 	if (fd < 0)
 		_exit(2);
-	/* One write: lines of concurrent runs never mix. */
-	bool ok = write(fd, line, (size_t)n) == n;
-	int err = errno;
+	char path[SIM_PATH], old[SIM_PATH];
+	sim_path(path, sizeof(path), "log");
 	struct stat sb;
-	if (ok && fstat(fd, &sb) == 0 && sb.st_size >= SIM_LOG_MAX)
-		rotate(fd, &sb);
-	sim_close(fd);
-	if (!ok) {
-		char path[SIM_PATH];
-		sim_path(path, sizeof(path), "log");
-		fail(path, err ? strerror(err) : "short write");
+	const char *why = NULL;
+	if (fstat(fd, &sb) != 0) {
+		why = strerror(errno);
+	} else if (!write_all(fd, line, (size_t)n)) {
+		/* A line goes in whole or not at all: a full disk must not
+		 * leave half of it for the next line to be appended to. */
+		why = strerror(errno);
+		struct stat now;
+		if (fstat(fd, &now) == 0 && now.st_size != sb.st_size && ftruncate(fd, sb.st_size) != 0)
+			why = "cannot take back a part-written line";
+	} else if (sb.st_size + n >= SIM_LOG_MAX && sim_path(old, sizeof(old), "log.old") &&
+		   rename(path, old) != 0) {
+		fprintf(stderr, "switchsim: %s: cannot move it to %s: %s\n", path, old, strerror(errno));
+	}
+	log_unlock(fd);
+	if (why) {
+		fail(path, why);
 		_exit(2);
 	}
 }
 
+int sim_log_open(void)
+{
+	return log_lock(LOCK_SH);
+}
+
+void sim_log_close(int fd)
+{
+	log_unlock(fd);
+}
+
 int64_t sim_now_ms(void)
 {
+	/* A link cycle is timed as a driver times it: not by the wall clock,
+	 * which jumps when a router without a battery first syncs its time. */
 	struct timespec ts;
-	clock_gettime(CLOCK_REALTIME, &ts);
+	clock_gettime(CLOCK_BOOTTIME, &ts);
 	return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+static char boot_id[40];
+static pthread_once_t boot_id_once = PTHREAD_ONCE_INIT;
+
+static void read_boot_id(void)
+{
+	strcpy(boot_id, "unknown");
+	int fd = open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return;
+	char buf[sizeof(boot_id)];
+	ssize_t n = read(fd, buf, sizeof(buf) - 1);
+	sim_close(fd);
+	if (n <= 0)
+		return;
+	buf[n] = '\0';
+	buf[strcspn(buf, " \t\r\n")] = '\0';
+	if (buf[0])
+		memcpy(boot_id, buf, strlen(buf) + 1);
+}
+
+const char *sim_boot_id(void)
+{
+	pthread_once(&boot_id_once, read_boot_id);
+	return boot_id;
 }
 
 struct sim_port sim_port_now(const struct sim_state *st, int i)

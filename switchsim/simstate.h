@@ -10,8 +10,9 @@
  *
  * DIR is $SWITCHSIM_DIR, else $XDG_RUNTIME_DIR/switchsim, else
  * ~/.cache/switchsim. The sim runs as root, so the directory must be the
- * user's own and writable by nobody else, and no file in it is opened
- * through a symbolic link.
+ * user's own and writable by nobody else, every step above it is checked
+ * before anything is created, it holds nothing but the files above, and
+ * no file in it is opened through a symbolic link.
  */
 #ifndef SWITCHSIM_SIMSTATE_H
 #define SWITCHSIM_SIMSTATE_H
@@ -25,7 +26,7 @@ struct sim_port {
 	uint32_t link;       /* non-zero: up */
 	uint32_t speed;
 	uint32_t duplex;     /* non-zero: full */
-	int64_t down_until;  /* ms since the epoch; the link reads down before it */
+	int64_t down_until;  /* ms on the boot clock; the link reads down before it */
 };
 
 struct sim_reg {
@@ -45,6 +46,8 @@ extern const char *const sim_port_name[SIM_PORTS];
 /* The state directory as an absolute path without symbolic links, created
  * if missing; NULL after a message if it can't be, or isn't safe to use. */
 const char *sim_dir(void);
+/* Whether a name in the state directory is one of the sim's own files. */
+bool sim_own_file(const char *name);
 /* dir/name into buf; false if it does not fit. */
 bool sim_path(char *buf, size_t size, const char *name);
 /* dir/name opened (with O_CLOEXEC), never through a symbolic link and only
@@ -60,9 +63,11 @@ void sim_default(struct sim_state *st);
 bool sim_load(struct sim_state *st);
 /* Written to a new file and renamed over the old one, never in place. */
 bool sim_save(const struct sim_state *st);
-/* Takes the lock that every change of the state holds; its descriptor, to
- * be closed with sim_close(), or -1 after a message. */
+/* Takes the lock that every change of the state holds, against other runs
+ * and other threads; its descriptor, for sim_unlock(), or -1 after a
+ * message. Nothing may fork while holding it. */
 int sim_lock(void);
+void sim_unlock(int fd);
 /* Load, change and save, all under the lock. change may refuse, after its
  * own message, and then nothing is saved. False after a message. */
 bool sim_update(bool (*change)(struct sim_state *st, const void *arg), const void *arg);
@@ -70,6 +75,10 @@ bool sim_update(bool (*change)(struct sim_state *st, const void *arg), const voi
  * record the tests read: a line that can't be written ends the process
  * with status 2. */
 void sim_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+/* The log, held still for reading: no line is added and it is not moved
+ * aside until sim_log_close(). -1 after a message. */
+int sim_log_open(void);
+void sim_log_close(int fd);
 
 /* True when the state directory is the switch driver module's, in debugfs:
  * its files are the module's knobs, and a write applies state lines. */
@@ -84,7 +93,10 @@ size_t sim_format(const struct sim_state *st, char *buf, size_t size);
 bool sim_parse(struct sim_state *st, char *text, size_t len, int *bad_line, const char **why);
 
 bool sim_set_reg(struct sim_state *st, uint32_t addr, uint32_t value);
+/* Now on the boot clock, which neither jumps with the wall clock nor
+ * outlives a reboot, and the id of the boot it counts from. */
 int64_t sim_now_ms(void);
+const char *sim_boot_id(void);
 /* What the driver reports for port i now: down while a link cycle holds it. */
 struct sim_port sim_port_now(const struct sim_state *st, int i);
 

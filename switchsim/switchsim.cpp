@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static const char usage_text[] =
@@ -159,43 +160,47 @@ static int show(void)
 	return fflush(stdout) == 0 ? 0 : 2;
 }
 
-/* The log, the older part first. */
+/* The log, the older part first, held still while it is read. */
 static int show_log(void)
 {
-	static const char *const names[] = { "log.old", "log" };
-	for (const char *name : names) {
-		int fd = sim_open(name, O_RDONLY);
-		if (fd < 0 && errno == ENOENT)
-			continue;
-		if (fd < 0)
-			return 2;
-		char buf[4096];
-		ssize_t n;
-		while ((n = read(fd, buf, sizeof(buf))) > 0)
+	int fd = sim_log_open();
+	if (fd < 0)
+		return 2;
+	int old = sim_open("log.old", O_RDONLY);
+	if (old < 0 && errno != ENOENT) {
+		sim_log_close(fd);
+		return 2;
+	}
+	int err = 0;
+	const char *failed = "log";
+	const struct {
+		int fd;
+		const char *name;
+	} parts[] = { { old, "log.old" }, { fd, "log" } };
+	char buf[4096];
+	for (const auto &part : parts) {
+		ssize_t n = 0;
+		while (part.fd >= 0 && !err && (n = read(part.fd, buf, sizeof(buf))) > 0)
 			fwrite(buf, 1, (size_t)n, stdout);
-		int err = n < 0 ? errno : 0;
-		sim_close(fd);
-		if (err) {
-			char path[SIM_PATH];
-			sim_path(path, sizeof(path), name);
-			fprintf(stderr, "switchsim: %s: %s\n", path, strerror(err));
-			return 2;
+		if (n < 0 && !err) {
+			err = errno;
+			failed = part.name;
 		}
+	}
+	if (old >= 0)
+		sim_close(old);
+	sim_log_close(fd);
+	if (err) {
+		char path[SIM_PATH];
+		sim_path(path, sizeof(path), failed);
+		fprintf(stderr, "switchsim: %s: %s\n", path, strerror(err));
+		return 2;
 	}
 	return fflush(stdout) == 0 ? 0 : 2;
 }
 
-/* Ours alone: the state, the log, the last driver file, and what a run
- * that died left of its own files. The lock stays, as others may hold it. */
-static bool ours(const char *name)
-{
-	static const char *const names[] = { "state", "log", "log.old", "switch_phy" };
-	for (const char *n : names)
-		if (strcmp(name, n) == 0)
-			return true;
-	return strncmp(name, "state.", 6) == 0 || strncmp(name, "switch_phy.", 11) == 0;
-}
-
+/* Back to the default state: what the sim made goes, but for the lock,
+ * which others may hold. Only regular files of ours are removed. */
 static int reset(void)
 {
 	int lock = sim_lock();
@@ -205,21 +210,23 @@ static int reset(void)
 	DIR *d = opendir(dir);
 	if (!d) {
 		fprintf(stderr, "switchsim: %s: %s\n", dir, strerror(errno));
-		sim_close(lock);
+		sim_unlock(lock);
 		return 2;
 	}
 	bool ok = true;
 	while (const struct dirent *e = readdir(d)) {
-		char path[SIM_PATH];
-		if (!ours(e->d_name) || !sim_path(path, sizeof(path), e->d_name))
+		struct stat sb;
+		if (!sim_own_file(e->d_name) || strcmp(e->d_name, "lock") == 0 ||
+		    fstatat(dirfd(d), e->d_name, &sb, AT_SYMLINK_NOFOLLOW) != 0 ||
+		    !S_ISREG(sb.st_mode) || sb.st_uid != geteuid())
 			continue;
-		if (unlink(path) != 0 && errno != ENOENT && rmdir(path) != 0 && errno != ENOENT) {
-			fprintf(stderr, "switchsim: %s: %s\n", path, strerror(errno));
+		if (unlinkat(dirfd(d), e->d_name, 0) != 0 && errno != ENOENT) {
+			fprintf(stderr, "switchsim: %s/%s: %s\n", dir, e->d_name, strerror(errno));
 			ok = false;
 		}
 	}
 	closedir(d);
-	sim_close(lock);
+	sim_unlock(lock);
 	return ok ? 0 : 2;
 }
 

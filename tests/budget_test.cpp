@@ -96,7 +96,7 @@ TEST(Budget, NoStaticConstructorsOrDestructors)
 std::vector<std::string> traced(const Sim &sim, bool preload, std::string *writes)
 {
 	const Target &t = target();
-	std::string trace = sim.dir + "/trace";
+	std::string trace = sim.beside("trace");
 	std::vector<std::string> argv = { "strace", "-qq", "-s", "512", "-o", trace };
 	if (preload) {
 		argv.push_back("-E");
@@ -107,7 +107,7 @@ std::vector<std::string> traced(const Sim &sim, bool preload, std::string *write
 	Result r = sim.exec(argv, false);
 	std::vector<std::string> calls;
 	bool started = false;
-	for (std::string l : lines(sim.read("trace"))) {
+	for (std::string l : lines(sim.read("../trace"))) {
 		// strace pads before " = result"; keep one blank.
 		size_t eq = l.rfind(" = ");
 		size_t end = eq == std::string::npos ? eq : l.find_last_not_of(' ', eq);

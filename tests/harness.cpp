@@ -102,14 +102,15 @@ static void reset_module(const std::string &dir)
 	put_file(dir + "/fail_proc", "N");
 }
 
-Sim::Sim() : Sim("") {}
+Sim::Sim() : Sim("switch") {}
 
 // In the emulated router the state is the module's; the private directory
 // then holds only the test's own files.
 Sim::Sim(const std::string &subdir)
 	: top_([] {
 		  char tmpl[] = "/tmp/vok_eth_test.XXXXXX";
-		  if (!mkdtemp(tmpl))
+		  // Others may pass through, for the tests that act as uid 65534.
+		  if (!mkdtemp(tmpl) || chmod(tmpl, 0711) != 0)
 			  std::abort();
 		  return std::string(tmpl);
 	  }()),

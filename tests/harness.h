@@ -51,6 +51,9 @@ public:
 	// Runs in the child just before exec, e.g. to drop privileges.
 	void in_child(std::function<void()> setup);
 	void write(const std::string &name, const std::string &text);
+	// A path beside the state directory, for the test's own files: the
+	// switch refuses a directory that holds anything but its own.
+	std::string beside(const std::string &name) const { return top_ + "/" + name; }
 	std::string read(const std::string &name) const;
 
 	// Runs the tool with args, on an empty request log; preload=false leaves

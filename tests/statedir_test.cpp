@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,13 +42,16 @@ void make_dir(const std::string &path, mode_t mode)
 
 // A root-only file beside a shared directory with /tmp's mode, for
 // another user to plant things in.
+// Root's directory `target` must come out of every run as it went in.
 struct Shared {
 	Sim sim;
 	std::string shared = sim.dir + "/shared", secret = sim.dir + "/secret";
+	std::string target = sim.dir + "/target";
 	Shared()
 	{
 		chmod(sim.dir.c_str(), 0755);
 		make_dir(shared, 01777);
+		make_dir(target, 0755);
 		sim.write("secret", kSecret);
 		chmod(secret.c_str(), 0600);
 	}
@@ -98,6 +105,28 @@ TEST(StateDir, RefusesADirectoryOthersCouldChange)
 			  });
 			  return s.shared + "/link";
 		  } },
+		{ "through another user's directory to a link to ours",
+		  [](const Shared &s) {
+			  as_other_user([&] {
+				  if (mkdir((s.shared + "/evil").c_str(), 0755) != 0 ||
+				      symlink(s.target.c_str(), (s.shared + "/evil/link").c_str()) != 0)
+					  _exit(1);
+			  });
+			  return s.shared + "/evil/link/x";
+		  } },
+		{ "ours, but it holds what is not the switch's (as /dev holds its log)",
+		  [](const Shared &s) {
+			  int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+			  struct sockaddr_un a = {};
+			  a.sun_family = AF_UNIX;
+			  std::string log = s.target + "/log";
+			  memcpy(a.sun_path, log.c_str(), log.size() + 1);
+			  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)), 0);
+			  close(fd);
+			  FILE *f = fopen((s.target + "/state.Ab12Cd").c_str(), "w");
+			  fclose(f);
+			  return s.target;
+		  } },
 		{ "ours, inside a directory anyone may change",
 		  [](const Shared &s) {
 			  make_dir(s.sim.dir + "/loose", 0777);
@@ -112,6 +141,11 @@ TEST(StateDir, RefusesADirectoryOthersCouldChange)
 	for (const auto &c : cases) {
 		Shared s;
 		std::string dir = c.plant(s);
+		auto before = std::filesystem::directory_iterator(s.target);
+		std::vector<std::string> target_was;
+		for (const auto &e : before)
+			target_was.push_back(e.path().filename());
+		std::sort(target_was.begin(), target_was.end());
 		s.sim.setenv("SWITCHSIM_DIR", dir);
 		s.sim.setenv("SWITCHSIM_FAIL_ETHREG", "missing");
 		std::vector<Result> results;
@@ -128,6 +162,11 @@ TEST(StateDir, RefusesADirectoryOthersCouldChange)
 			EXPECT_TRUE(one_line(r.err)) << c.name << ": " << r.err;
 		}
 		EXPECT_EQ(s.sim.read("secret"), kSecret) << c.name;
+		std::vector<std::string> target_is;
+		for (const auto &e : std::filesystem::directory_iterator(s.target))
+			target_is.push_back(e.path().filename());
+		std::sort(target_is.begin(), target_is.end());
+		EXPECT_EQ(target_is, target_was) << c.name;
 		EXPECT_NE(access((s.shared + "/ran").c_str(), F_OK), 0) << c.name;
 	}
 }
@@ -143,35 +182,39 @@ TEST(StateDir, FilesAreOpenedOnlyAsRegularFiles)
 		const char *err; // after "switchsim: DIR/"
 	} cases[] = {
 		{ "log links to a file",
-		  [](const Sim &sim) { symlink((sim.dir + "/secret").c_str(), (sim.dir + "/log").c_str()); },
-		  { "-l", "amber" }, 2, "log: a symbolic link\n" },
+		  [](const Sim &sim) { symlink(sim.beside("secret").c_str(), (sim.dir + "/log").c_str()); },
+		  { "-l", "amber" }, 2, "log: not a regular file\n" },
 		{ "state links to a file",
-		  [](const Sim &sim) { symlink((sim.dir + "/secret").c_str(), (sim.dir + "/state").c_str()); },
-		  { "-s" }, 255, "state: a symbolic link\nioctl error!\n" },
+		  [](const Sim &sim) { symlink(sim.beside("secret").c_str(), (sim.dir + "/state").c_str()); },
+		  { "-s" }, 2, "state: not a regular file\n" },
 		{ "state is a FIFO", [](const Sim &sim) { mkfifo((sim.dir + "/state").c_str(), 0600); },
-		  { "-s" }, 255, "state: not a regular file\nioctl error!\n" },
+		  { "-s" }, 2, "state: not a regular file\n" },
 		{ "state is a directory", [](const Sim &sim) { mkdir((sim.dir + "/state").c_str(), 0700); },
-		  { "-s" }, 255, "state: not a regular file\nioctl error!\n" },
+		  { "-s" }, 2, "state: not a regular file\n" },
 		{ "lock links to a file",
-		  [](const Sim &sim) { symlink((sim.dir + "/secret").c_str(), (sim.dir + "/lock").c_str()); },
-		  { "-l", "amber" }, 255, "lock: a symbolic link\nioctl error!\n" },
-		// Replaced, not written through.
+		  [](const Sim &sim) { symlink(sim.beside("secret").c_str(), (sim.dir + "/lock").c_str()); },
+		  { "-l", "amber" }, 2, "lock: not a regular file\n" },
 		{ "switch_phy links to a file",
 		  [](const Sim &sim) {
-			  symlink((sim.dir + "/secret").c_str(), (sim.dir + "/switch_phy").c_str());
+			  symlink(sim.beside("secret").c_str(), (sim.dir + "/switch_phy").c_str());
 		  },
-		  { "-w", "3", "-m", "0" }, 0, nullptr },
+		  { "-w", "3", "-m", "0" }, 2, "switch_phy: not a regular file\n" },
+		{ "log.old is a directory", [](const Sim &sim) { mkdir((sim.dir + "/log.old").c_str(), 0700); },
+		  { "-l", "amber" }, 2, "log.old: not a regular file\n" },
+		{ "a file that is not the switch's",
+		  [](const Sim &sim) { std::fclose(std::fopen((sim.dir + "/notes").c_str(), "w")); },
+		  { "-l", "amber" }, 2, "notes: not the simulated switch's: give it an empty directory of its own\n" },
 	};
 	for (const auto &c : cases) {
 		Sim sim;
-		sim.write("secret", "lan0 down 0 half\n");
+		sim.write("../secret", "lan0 down 0 half\n");
 		c.plant(sim);
 		// Not run(): that starts by removing the log.
 		Result r = sim.exec(sim.command(c.args, true), true);
 		EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
 		EXPECT_EQ(r.out, "") << c.name;
 		EXPECT_EQ(r.err, c.err ? "switchsim: " + sim.dir + "/" + c.err : "") << c.name;
-		EXPECT_EQ(sim.read("secret"), "lan0 down 0 half\n") << c.name;
+		EXPECT_EQ(sim.read("../secret"), "lan0 down 0 half\n") << c.name;
 	}
 }
 
