@@ -183,6 +183,35 @@ TEST(Model, NumbersAreDecimalOrHexU32)
 	}
 }
 
+TEST(Model, WordsOrNumbers)
+{
+	struct Case {
+		swm_field f;
+		const char *s;
+		int ret;
+		uint32_t v;
+		const char *name; // of v
+	} cases[] = {
+		{ SWM_LINK, "up", 0, 1, "up" },	      { SWM_LINK, "down", 0, 0, "down" },
+		{ SWM_LINK, "2", 0, 2, nullptr },     { SWM_LINK, "Up", -EINVAL, 0, nullptr },
+		{ SWM_DUPLEX, "full", 0, 1, "full" }, { SWM_DUPLEX, "half", 0, 0, "half" },
+		{ SWM_DUPLEX, "fu", -EINVAL, 0, nullptr }, { SWM_LED, "amber", 0, 2, "amber" },
+		{ SWM_LED, "0x1", 0, 1, "green" },    { SWM_LED, "on", -EINVAL, 0, nullptr },
+		{ SWM_HEADER, "on", 0, 1, "on" },     { SWM_HEADER, "green", -EINVAL, 0, nullptr },
+		{ SWM_HEADER, "3", 0, 3, nullptr },
+	};
+	for (const auto &c : cases) {
+		uint32_t v = 99;
+		std::vector<char> buf(c.s, c.s + strlen(c.s));
+		EXPECT_EQ(swm_word_parse(c.f, buf.data(), buf.size(), &v), c.ret) << c.s;
+		if (c.ret)
+			continue;
+		EXPECT_EQ(v, c.v) << c.s;
+		const char *name = swm_word_name(c.f, v);
+		EXPECT_STREQ(name, c.name) << c.s;
+	}
+}
+
 TEST(Model, LinkCycleHoldsLanPortsUntilTheLastEnds)
 {
 	struct Case {

@@ -94,6 +94,29 @@ static bool swm_word(const struct swm_tok *t, const char *const *words,
 	return !swm_u32(t->s, t->n, out);
 }
 
+static const struct {
+	const char *const *words;
+	uint32_t n;
+} swm_fields[] = {
+	[SWM_LINK] = { swm_link_words, 2 },
+	[SWM_DUPLEX] = { swm_duplex_words, 2 },
+	[SWM_LED] = { swm_led_words, 3 },
+	[SWM_HEADER] = { swm_header_words, 2 },
+};
+
+int swm_word_parse(enum swm_field f, const char *s, size_t len, uint32_t *out)
+{
+	struct swm_tok t = { s, len };
+
+	return swm_word(&t, swm_fields[f].words, swm_fields[f].n, out) ?
+	       0 : -EINVAL;
+}
+
+const char *swm_word_name(enum swm_field f, uint32_t v)
+{
+	return v < swm_fields[f].n ? swm_fields[f].words[v] : NULL;
+}
+
 /* Decimal ms; 19 digits never overflow 64 bits, and no one needs 20. */
 static bool swm_ms(const struct swm_tok *t, uint64_t *out)
 {

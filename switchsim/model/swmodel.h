@@ -90,6 +90,12 @@ int swm_print(const struct swm_state *st, const struct swm_clock *clk,
 /* Decimal, or hex after 0x; no sign, no space. 0 or -EINVAL. */
 int swm_u32(const char *s, size_t len, uint32_t *out);
 
+/* The settings that have words: a word, or the number where there is none. */
+enum swm_field { SWM_LINK, SWM_DUPLEX, SWM_LED, SWM_HEADER };
+int swm_word_parse(enum swm_field f, const char *s, size_t len, uint32_t *out);
+/* The word for v, or NULL: then it is shown as a number. */
+const char *swm_word_name(enum swm_field f, uint32_t v);
+
 /* Sets or adds a register: 0, or -ENOSPC when the table is full. */
 int swm_set_reg(struct swm_state *st, uint32_t addr, uint32_t value);
 
