@@ -12,6 +12,7 @@ endforeach()
 
 set(lint_sources
   tools/vok_eth.cpp
+  switchsim/model/swmodel.c
   switchsim/simstate.cpp
   switchsim/preload.cpp
   switchsim/ethreg.cpp

@@ -78,15 +78,16 @@ fi
 # ---- the switch driver module -------------------------------------------
 rm -rf "$out"
 mkdir -p "$out/kmod"
-cp switchsim/kernel/switchsim.c switchsim/kernel/Kbuild "$out/kmod/"
-kmake M="$out/kmod" W=1 modules >"$out/kmod/build.log" 2>&1 ||
+# The model beside the module, as in the tree: the module #includes it.
+cp -R switchsim/kernel switchsim/model "$out/kmod/"
+kmake M="$out/kmod/kernel" W=1 modules >"$out/kmod/build.log" 2>&1 ||
 	{ cat "$out/kmod/build.log" >&2; exit 1; }
 if grep -qi 'warning' "$out/kmod/build.log"; then
 	cat "$out/kmod/build.log" >&2
 	log "the module must build without warnings"
 	exit 1
 fi
-cp "$out/kmod/switchsim.ko" "$out/switchsim.ko"
+cp "$out/kmod/kernel/switchsim.ko" "$out/switchsim.ko"
 cp "$kdir/obj/vmlinux" "$out/vmlinux"
 
 # ---- initramfs -----------------------------------------------------------

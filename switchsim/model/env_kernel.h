@@ -1,0 +1,12 @@
+/* SPDX-License-Identifier: GPL-2.0 */
+/* What the switch model takes from the kernel, and nothing more. */
+#ifndef SWMODEL_ENV_KERNEL_H
+#define SWMODEL_ENV_KERNEL_H
+
+#include <linux/errno.h>
+#include <linux/kernel.h>	/* vsnprintf */
+#include <linux/stdarg.h>
+#include <linux/string.h>
+#include <linux/types.h>
+
+#endif

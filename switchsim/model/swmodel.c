@@ -1,0 +1,489 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * The simulated switch, shared by the kernel module and the user-space
+ * switch. Kernel rules hold in both builds: no floating point, no 64-bit
+ * division (it does not link on 32-bit MIPS), no recursion, small frames.
+ */
+#ifdef __KERNEL__
+#include "env_kernel.h"
+#else
+#include "env_user.h"
+#endif
+#include "swmodel.h"
+
+#define SWM_FIELDS	6
+#define SWM_IFNAMSIZ	16	/* struct ifreq: the name, then the data pointer */
+
+static const char swm_why_hold[] =
+	"a hold is its end in ms on the boot clock and its boot id";
+
+const char *const swm_port_name[SWM_PORTS] = {
+	"lan0", "lan1", "lan2", "lan3", "wan"
+};
+static const char *const swm_link_words[] = { "down", "up" };
+static const char *const swm_duplex_words[] = { "half", "full" };
+static const char *const swm_led_words[] = { "off", "green", "amber" };
+static const char *const swm_header_words[] = { "off", "on" };
+
+struct swm_tok {
+	const char *s;
+	size_t n;
+};
+
+void swm_default(struct swm_state *st)
+{
+	static const struct swm_port ports[SWM_PORTS] = {
+		{ 1, 1000, 1, 0 }, { 1, 100, 1, 0 }, { 0, 0, 0, 0 },
+		{ 0, 0, 0, 0 }, { 1, 1000, 1, 0 },
+	};
+
+	memset(st, 0, sizeof(*st));
+	memcpy(st->port, ports, sizeof(ports));
+	st->led = 1;
+}
+
+static bool swm_is(const struct swm_tok *t, const char *word)
+{
+	return t->n == strlen(word) && !memcmp(t->s, word, t->n);
+}
+
+static int swm_digit(char c)
+{
+	if (c >= '0' && c <= '9')
+		return c - '0';
+	if (c >= 'a' && c <= 'f')
+		return c - 'a' + 10;
+	if (c >= 'A' && c <= 'F')
+		return c - 'A' + 10;
+	return 99;
+}
+
+int swm_u32(const char *s, size_t len, uint32_t *out)
+{
+	uint32_t v = 0, base = 10, d;
+	size_t i = 0;
+
+	if (len > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+		base = 16;
+		i = 2;
+	}
+	if (i == len)
+		return -EINVAL;
+	for (; i < len; i++) {
+		d = swm_digit(s[i]);
+		if (d >= base || v > (0xffffffffU - d) / base)
+			return -EINVAL;
+		v = v * base + d;
+	}
+	*out = v;
+	return 0;
+}
+
+/* A word, or the number where there is no word for it. */
+static bool swm_word(const struct swm_tok *t, const char *const *words,
+		     uint32_t nwords, uint32_t *out)
+{
+	uint32_t i;
+
+	for (i = 0; i < nwords; i++) {
+		if (swm_is(t, words[i])) {
+			*out = i;
+			return true;
+		}
+	}
+	return !swm_u32(t->s, t->n, out);
+}
+
+static const struct {
+	const char *const *words;
+	uint32_t n;
+} swm_fields[] = {
+	[SWM_LINK] = { swm_link_words, 2 },
+	[SWM_DUPLEX] = { swm_duplex_words, 2 },
+	[SWM_LED] = { swm_led_words, 3 },
+	[SWM_HEADER] = { swm_header_words, 2 },
+};
+
+int swm_word_parse(enum swm_field f, const char *s, size_t len, uint32_t *out)
+{
+	struct swm_tok t = { s, len };
+
+	return swm_word(&t, swm_fields[f].words, swm_fields[f].n, out) ?
+	       0 : -EINVAL;
+}
+
+const char *swm_word_name(enum swm_field f, uint32_t v)
+{
+	return v < swm_fields[f].n ? swm_fields[f].words[v] : NULL;
+}
+
+/* Decimal ms; 19 digits never overflow 64 bits, and no one needs 20. */
+static bool swm_ms(const struct swm_tok *t, uint64_t *out)
+{
+	uint64_t v = 0;
+	size_t i, digits = 0;
+
+	for (i = 0; i < t->n; i++) {
+		if (t->s[i] < '0' || t->s[i] > '9')
+			return false;
+		v = v * 10 + (uint64_t)(t->s[i] - '0');
+		if (v && ++digits > 19)
+			return false;
+	}
+	*out = v;
+	return t->n > 0;
+}
+
+static bool swm_boot_id(const struct swm_tok *t)
+{
+	size_t i;
+
+	if (t->n != SWM_BOOT_LEN)
+		return false;
+	for (i = 0; i < t->n; i++) {
+		if (i == 8 || i == 13 || i == 18 || i == 23) {
+			if (t->s[i] != '-')
+				return false;
+		} else if (swm_digit(t->s[i]) > 15 ||
+			   (t->s[i] >= 'A' && t->s[i] <= 'F')) {
+			return false;
+		}
+	}
+	return true;
+}
+
+int swm_set_reg(struct swm_state *st, uint32_t addr, uint32_t value)
+{
+	uint32_t i;
+
+	for (i = 0; i < st->nregs; i++) {
+		if (st->reg[i].addr == addr) {
+			st->reg[i].value = value;
+			return 0;
+		}
+	}
+	if (st->nregs >= SWM_REGS)
+		return -ENOSPC;
+	st->reg[i].addr = addr;
+	st->reg[i].value = value;
+	st->nregs++;
+	return 0;
+}
+
+static int swm_port_line(struct swm_port *p, const struct swm_tok *tok, int n,
+			 const struct swm_clock *clk, const char **why)
+{
+	struct swm_port q = { 0 };
+	const char *boot = clk ? clk->boot : NULL;
+
+	if (n == 5 || (n == 6 && (!swm_ms(&tok[4], &q.until) ||
+				  !swm_boot_id(&tok[5])))) {
+		*why = swm_why_hold;
+		return -EINVAL;
+	}
+	if (n != 4 && n != 6) {
+		*why = "a port takes link, speed, duplex and an optional hold";
+		return -EINVAL;
+	}
+	if (!swm_word(&tok[1], swm_link_words, 2, &q.link) ||
+	    swm_u32(tok[2].s, tok[2].n, &q.speed) ||
+	    !swm_word(&tok[3], swm_duplex_words, 2, &q.duplex)) {
+		*why = "link is up, down or a number; speed a number; duplex full, half or a number";
+		return -EINVAL;
+	}
+	/* A hold outlives no reboot: its end means nothing on another clock. */
+	if (n == 6 && (!boot || strlen(boot) != SWM_BOOT_LEN ||
+		       memcmp(boot, tok[5].s, SWM_BOOT_LEN) != 0))
+		q.until = 0;
+	*p = q;
+	return 0;
+}
+
+static bool swm_space(char c)
+{
+	return c == ' ' || c == '\t' || c == '\r';
+}
+
+static int swm_line(struct swm_state *st, const char *s, size_t len,
+		    const struct swm_clock *clk, const char **why)
+{
+	struct swm_tok tok[SWM_FIELDS];
+	uint32_t addr, value;
+	size_t i = 0, start;
+	int n = 0, p;
+
+	for (;;) {
+		while (i < len && swm_space(s[i]))
+			i++;
+		if (i == len)
+			break;
+		if (n == 0 && s[i] == '#')
+			return 0;
+		if (n == SWM_FIELDS) {
+			*why = "too many fields";
+			return -EINVAL;
+		}
+		for (start = i; i < len && !swm_space(s[i]); i++)
+			;
+		tok[n].s = s + start;
+		tok[n++].n = i - start;
+	}
+	if (n == 0)
+		return 0;
+	for (p = 0; p < SWM_PORTS; p++)
+		if (swm_is(&tok[0], swm_port_name[p]))
+			return swm_port_line(&st->port[p], tok, n, clk, why);
+	if (n == 2 && swm_is(&tok[0], "led") &&
+	    swm_word(&tok[1], swm_led_words, 3, &st->led))
+		return 0;
+	if (n == 2 && swm_is(&tok[0], "header") &&
+	    swm_word(&tok[1], swm_header_words, 2, &st->header))
+		return 0;
+	if (n == 3 && swm_is(&tok[0], "reg") &&
+	    !swm_u32(tok[1].s, tok[1].n, &addr) &&
+	    !swm_u32(tok[2].s, tok[2].n, &value)) {
+		if (!swm_set_reg(st, addr, value))
+			return 0;
+		*why = "too many registers";
+		return -ENOSPC;
+	}
+	*why = "expected lan0..lan3, wan, led, header or reg with its values";
+	return -EINVAL;
+}
+
+int swm_apply(struct swm_state *st, const char *text, size_t len,
+	      const struct swm_clock *clk, struct swm_error *err)
+{
+	const char *nl;
+	size_t at = 0, n;
+	int ret;
+
+	err->line = 0;
+	err->why = NULL;
+	if (len > SWM_STATE_MAX) {
+		err->why = "larger than 1 MiB";
+		return -EFBIG;
+	}
+	while (at < len) {
+		nl = memchr(text + at, '\n', len - at);
+		n = nl ? (size_t)(nl - (text + at)) : len - at;
+		err->line++;
+		if (memchr(text + at, '\0', n)) {
+			err->why = "a NUL byte";
+			return -EINVAL;
+		}
+		ret = swm_line(st, text + at, n, clk, &err->why);
+		if (ret)
+			return ret;
+		at += n + 1;
+	}
+	err->line = 0;
+	return 0;
+}
+
+int swm_parse(struct swm_state *st, const char *text, size_t len,
+	      const struct swm_clock *clk, struct swm_error *err)
+{
+	swm_default(st);
+	return swm_apply(st, text, len, clk, err);
+}
+
+/* Output into a caller's buffer; the first text that does not fit sticks. */
+struct swm_out {
+	char *buf;
+	size_t size;
+	size_t len;
+	int err;
+};
+
+static __printf(2, 3) void swm_put(struct swm_out *o, const char *fmt, ...)
+{
+	va_list ap;
+	int n;
+
+	if (o->err)
+		return;
+	va_start(ap, fmt);
+	n = vsnprintf(o->buf + o->len, o->size - o->len, fmt, ap);
+	va_end(ap);
+	if (n < 0 || (size_t)n >= o->size - o->len)
+		o->err = -ENOSPC;
+	else
+		o->len += n;
+}
+
+static void swm_put_word(struct swm_out *o, uint32_t v,
+			 const char *const *words, uint32_t nwords)
+{
+	if (v < nwords)
+		swm_put(o, " %s", words[v]);
+	else
+		swm_put(o, " %u", (unsigned int)v);
+}
+
+/* Bytes as hex; those in [mask, mask_end) as "**" each. */
+static void swm_put_hex(struct swm_out *o, const void *bytes, size_t len,
+			size_t mask, size_t mask_end)
+{
+	static const char digits[] = "0123456789abcdef";
+	const unsigned char *b = bytes;
+	size_t i;
+
+	if (o->err)
+		return;
+	if (o->size - o->len <= 2 * len) {
+		o->err = -ENOSPC;
+		return;
+	}
+	for (i = 0; i < len; i++) {
+		if (i >= mask && i < mask_end) {
+			o->buf[o->len++] = '*';
+			o->buf[o->len++] = '*';
+		} else {
+			o->buf[o->len++] = digits[b[i] >> 4];
+			o->buf[o->len++] = digits[b[i] & 15];
+		}
+	}
+	o->buf[o->len] = '\0';
+}
+
+static int swm_done(const struct swm_out *o)
+{
+	return o->err ? o->err : (int)o->len;
+}
+
+static void swm_out_init(struct swm_out *o, char *buf, size_t size)
+{
+	o->buf = buf;
+	o->size = size;
+	o->len = 0;
+	o->err = size ? 0 : -ENOSPC;
+	if (size)
+		buf[0] = '\0';
+}
+
+int swm_print(const struct swm_state *st, const struct swm_clock *clk,
+	      char *buf, size_t size)
+{
+	struct swm_out o;
+	uint32_t i;
+
+	swm_out_init(&o, buf, size);
+	swm_put(&o, "# switchsim state; edit freely, one setting a line.\n"
+		"# port link speed duplex [held down until: ms on the boot clock, boot id]\n");
+	for (i = 0; i < SWM_PORTS; i++) {
+		const struct swm_port *p = &st->port[i];
+
+		swm_put(&o, "%s", swm_port_name[i]);
+		swm_put_word(&o, p->link, swm_link_words, 2);
+		swm_put(&o, " %u", (unsigned int)p->speed);
+		swm_put_word(&o, p->duplex, swm_duplex_words, 2);
+		if (clk && clk->boot && p->until > clk->now)
+			swm_put(&o, " %llu %s", (unsigned long long)p->until,
+				clk->boot);
+		swm_put(&o, "\n");
+	}
+	swm_put(&o, "led");
+	swm_put_word(&o, st->led, swm_led_words, 3);
+	swm_put(&o, "\nheader");
+	swm_put_word(&o, st->header, swm_header_words, 2);
+	swm_put(&o, "\n");
+	for (i = 0; i < st->nregs && i < SWM_REGS; i++)
+		swm_put(&o, "reg 0x%08x 0x%08x\n", (unsigned int)st->reg[i].addr,
+			(unsigned int)st->reg[i].value);
+	return swm_done(&o);
+}
+
+struct swm_port swm_port_now(const struct swm_state *st, int i, uint64_t now)
+{
+	struct swm_port p = st->port[i];
+
+	if (now < p.until) {
+		p.link = 0;
+		p.speed = 0;
+		p.duplex = 0;
+	}
+	return p;
+}
+
+void swm_status(const struct swm_state *st, uint64_t now,
+		uint32_t rec[SWM_STATUS_WORDS])
+{
+	struct swm_port p;
+	int i;
+
+	for (i = 0; i < SWM_PORTS; i++) {
+		p = swm_port_now(st, i, now);
+		rec[5 + i] = p.link;
+		rec[10 + i] = p.speed;
+		rec[15 + i] = p.duplex;
+	}
+}
+
+int swm_set_led(struct swm_state *st, uint16_t v)
+{
+	if (v > 2)
+		return -EINVAL;
+	st->led = v;
+	return 0;
+}
+
+int swm_set_header(struct swm_state *st, uint16_t v)
+{
+	if (v > 1)
+		return -EINVAL;
+	st->header = v;
+	return 0;
+}
+
+int swm_cycle(struct swm_state *st, uint64_t now, const char *digits,
+	      size_t len)
+{
+	uint64_t until;
+	int i;
+
+	if (len != SWM_CYCLE_LEN)
+		return -EINVAL;
+	for (i = 0; i < SWM_CYCLE_LEN; i++)
+		if (digits[i] < '0' || digits[i] > (i ? '1' : '9'))
+			return -EINVAL;
+	until = now + (uint64_t)(digits[0] - '0') * 1000;
+	/* A shorter cycle does not end a longer one still running. */
+	for (i = 0; i < SWM_LANS; i++)
+		if (digits[SWM_LANS - i] == '1' && st->port[i].until < until)
+			st->port[i].until = until;
+	return 0;
+}
+
+int swm_log_ioctl(char *buf, size_t size, int fd, unsigned long code,
+		  const void *block, size_t block_len,
+		  const void *data, size_t data_len)
+{
+	struct swm_out o;
+
+	swm_out_init(&o, buf, size);
+	if (fd < 0)
+		swm_put(&o, "ioctl S 0x%04lx block=", code);
+	else
+		swm_put(&o, "ioctl %d 0x%04lx block=", fd, code);
+	/* The pointer's bytes are the only ones that differ from run to run. */
+	swm_put_hex(&o, block, block_len, SWM_IFNAMSIZ,
+		    SWM_IFNAMSIZ + sizeof(void *));
+	if (data) {
+		swm_put(&o, " data=");
+		swm_put_hex(&o, data, data_len, 0, 0);
+	} else {
+		swm_put(&o, " passed-on");
+	}
+	return swm_done(&o);
+}
+
+int swm_log_switch_phy(char *buf, size_t size, const void *bytes, size_t len)
+{
+	struct swm_out o;
+
+	swm_out_init(&o, buf, size);
+	swm_put(&o, "switch_phy ");
+	swm_put_hex(&o, bytes, len, 0, 0);
+	return swm_done(&o);
+}

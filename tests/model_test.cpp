@@ -1,0 +1,388 @@
+// The switch model alone, as both switches compile it.
+#include "swmodel.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+
+const char boot[] = "1b4e28ba-2fa1-11d2-883f-0016d3cca427";
+const char other_boot[] = "1b4e28ba-2fa1-11d2-883f-0016d3cca428";
+const swm_clock clk = { 5000, boot };
+
+std::string print(const swm_state &st, const swm_clock &c = clk)
+{
+	char buf[SWM_TEXT_MAX];
+	int n = swm_print(&st, &c, buf, sizeof(buf));
+	EXPECT_GE(n, 0);
+	return n < 0 ? "" : std::string(buf, (size_t)n);
+}
+
+// Parsed from a buffer of exactly its size, so a read past it is caught.
+int parse(swm_state *st, const std::string &text, swm_error *err)
+{
+	std::vector<char> buf(text.begin(), text.end());
+	return swm_parse(st, buf.data(), buf.size(), &clk, err);
+}
+
+TEST(Model, StateTextParses)
+{
+	std::string regs, regs_over;
+	for (int i = 0; i < SWM_REGS; i++)
+		regs += "reg " + std::to_string(i) + " 1\n";
+	regs_over = regs + "reg 0x99 1\n";
+	const std::string hold_why = "a hold is its end in ms on the boot clock and its boot id";
+	const std::string port_why = "link is up, down or a number; speed a number; duplex full, half or a number";
+	const std::string what = "expected lan0..lan3, wan, led, header or reg with its values";
+	struct Case {
+		std::string text;
+		int ret;
+		unsigned line;
+		std::string why;
+		std::function<void(swm_state &)> want; // on the default state
+	} cases[] = {
+		{ "", 0, 0, "", nullptr },
+		{ "lan2 up 100 half", 0, 0, "", [](swm_state &s) { s.port[2] = { 1, 100, 0, 0 }; } },
+		{ "\tlan3  1 0x64\tfull\r\n# x y z 1 2 3 4\n\n  \r\n", 0, 0, "",
+		  [](swm_state &s) { s.port[3] = { 1, 100, 1, 0 }; } },
+		{ "wan 7 010 9\n", 0, 0, "", [](swm_state &s) { s.port[4] = { 7, 10, 9, 0 }; } },
+		{ "led amber\nheader on\n", 0, 0, "", [](swm_state &s) { s.led = 2, s.header = 1; } },
+		{ "led 0x7\nheader 0X2", 0, 0, "", [](swm_state &s) { s.led = 7, s.header = 2; } },
+		{ "reg 0x9c 2\nreg 156 0xffffffff\nreg 0 0", 0, 0, "", [](swm_state &s) {
+			  swm_set_reg(&s, 0x9c, 0xffffffff);
+			  swm_set_reg(&s, 0, 0);
+		  } },
+		{ regs, 0, 0, "", [](swm_state &s) {
+			  for (uint32_t i = 0; i < SWM_REGS; i++)
+				  swm_set_reg(&s, i, 1);
+		  } },
+		{ "lan0 down 0 half 9000 "s + boot, 0, 0, "",
+		  [](swm_state &s) { s.port[0] = { 0, 0, 0, 9000 }; } },
+		{ "lan1 up 10 half 09000 "s + other_boot, 0, 0, "", // another boot's hold
+		  [](swm_state &s) { s.port[1] = { 1, 10, 0, 0 }; } },
+		{ std::string((1 << 20) - 9, '#') + "\nled off\n", 0, 0, "",
+		  [](swm_state &s) { s.led = 0; } },
+		{ "lan0 up 1000 full 9000", -EINVAL, 1, hold_why, nullptr },
+		{ "lan0 up 1000 full 0x10 "s + boot, -EINVAL, 1, hold_why, nullptr },
+		{ "lan0 up 1000 full 99999999999999999999 "s + boot, -EINVAL, 1, hold_why, nullptr },
+		{ "lan0 up 1000 full 9000 1B4E28BA-2FA1-11D2-883F-0016D3CCA427", -EINVAL, 1, hold_why, nullptr },
+		{ "lan0 up 1000 full 9000 1b4e28ba-2fa1-11d2-883f-0016d3cca42", -EINVAL, 1, hold_why, nullptr },
+		{ "lan0 up 1000 full 9000 1b4e28ba+2fa1-11d2-883f-0016d3cca427", -EINVAL, 1, hold_why, nullptr },
+		{ "lan0 up 1000", -EINVAL, 1, "a port takes link, speed, duplex and an optional hold", nullptr },
+		{ "\n\nlan0 up 0x full\n", -EINVAL, 3, port_why, nullptr },
+		{ "lan0 up 1e3 full", -EINVAL, 1, port_why, nullptr },
+		{ "lan0 up -1 full", -EINVAL, 1, port_why, nullptr },
+		{ "lan0 on 1 full", -EINVAL, 1, port_why, nullptr },
+		{ "lan0 up 4294967296 full", -EINVAL, 1, port_why, nullptr },
+		{ "# ok\nled 4294967296", -EINVAL, 2, what, nullptr },
+		{ "led 0x", -EINVAL, 1, what, nullptr },
+		{ "led", -EINVAL, 1, what, nullptr },
+		{ "led on", -EINVAL, 1, what, nullptr },
+		{ "header amber", -EINVAL, 1, what, nullptr },
+		{ "reg 1", -EINVAL, 1, what, nullptr },
+		{ "reg 0x 1", -EINVAL, 1, what, nullptr },
+		{ "LAN0 up 1000 full", -EINVAL, 1, what, nullptr },
+		{ "lan0 up 1000 full 1 2 3", -EINVAL, 1, "too many fields", nullptr },
+		{ "lan0 up 100 full\nled gr\0een\nwan down 0 half\n"s, -EINVAL, 2, "a NUL byte", nullptr },
+		{ regs_over, -ENOSPC, SWM_REGS + 1, "too many registers", nullptr },
+		{ std::string(1 << 20, '#') + "\n", -EFBIG, 0, "larger than 1 MiB", nullptr },
+	};
+	for (const auto &c : cases) {
+		const std::string name = c.text.substr(0, 80);
+		swm_state got, want;
+		swm_error err = { 99, "unset" };
+		EXPECT_EQ(parse(&got, c.text, &err), c.ret) << name;
+		EXPECT_EQ(err.line, c.line) << name;
+		EXPECT_EQ(err.why ? err.why : "", c.why) << name;
+		if (c.ret)
+			continue;
+		swm_default(&want);
+		if (c.want)
+			c.want(want);
+		EXPECT_EQ(print(got), print(want)) << name;
+	}
+}
+
+TEST(Model, AppendAppliesOnTop)
+{
+	swm_state st;
+	swm_error err;
+	swm_default(&st);
+	st.led = 0;
+	const char line[] = "reg 0x9c 2\n";
+	ASSERT_EQ(swm_apply(&st, line, strlen(line), &clk, &err), 0);
+	ASSERT_EQ(swm_apply(&st, line, strlen(line), &clk, &err), 0);
+	EXPECT_EQ(st.led, 0u);
+	EXPECT_EQ(st.nregs, 1u);
+}
+
+TEST(Model, PrintedText)
+{
+	swm_state st;
+	swm_default(&st);
+	swm_set_reg(&st, 0x9c, 2);
+	st.port[1] = { 3, 4294967295u, 7, 5001 };
+	st.port[2].until = 5000; // ends now: no longer printed
+	const std::string text = "# switchsim state; edit freely, one setting a line.\n"
+				 "# port link speed duplex [held down until: ms on the boot clock, boot id]\n"
+				 "lan0 up 1000 full\n"
+				 "lan1 3 4294967295 7 5001 "s + boot + "\n"
+				 "lan2 down 0 half\n"
+				 "lan3 down 0 half\n"
+				 "wan up 1000 full\n"
+				 "led green\n"
+				 "header off\n"
+				 "reg 0x0000009c 0x00000002\n";
+	EXPECT_EQ(print(st), text);
+	char buf[SWM_TEXT_MAX];
+	EXPECT_EQ(swm_print(&st, &clk, buf, text.size() + 1), (int)text.size());
+	EXPECT_EQ(buf, text);
+	EXPECT_EQ(swm_print(&st, &clk, buf, text.size()), -ENOSPC);
+	EXPECT_EQ(swm_print(&st, &clk, buf, 0), -ENOSPC);
+}
+
+TEST(Model, NumbersAreDecimalOrHexU32)
+{
+	struct Case {
+		const char *s;
+		int ret;
+		uint32_t v;
+	} cases[] = {
+		{ "0", 0, 0 },
+		{ "010", 0, 10 },
+		{ "000000000000000000000000000001", 0, 1 },
+		{ "4294967295", 0, 4294967295u },
+		{ "0xffffffff", 0, 4294967295u },
+		{ "0X1f", 0, 31 },
+		{ "0x00000000000000000000000000001", 0, 1 },
+		{ "4294967296", -EINVAL, 0 },
+		{ "42949672950", -EINVAL, 0 },
+		{ "0x100000000", -EINVAL, 0 },
+		{ "0x", -EINVAL, 0 },
+		{ "", -EINVAL, 0 },
+		{ "+1", -EINVAL, 0 },
+		{ "-1", -EINVAL, 0 },
+		{ "1a", -EINVAL, 0 },
+		{ "0xg", -EINVAL, 0 },
+		{ " 1", -EINVAL, 0 },
+		{ "1\n", -EINVAL, 0 },
+	};
+	for (const auto &c : cases) {
+		uint32_t v = 12345;
+		std::vector<char> buf(c.s, c.s + strlen(c.s));
+		EXPECT_EQ(swm_u32(buf.data(), buf.size(), &v), c.ret) << c.s;
+		EXPECT_EQ(v, c.ret ? 12345 : c.v) << c.s;
+	}
+}
+
+TEST(Model, WordsOrNumbers)
+{
+	struct Case {
+		swm_field f;
+		const char *s;
+		int ret;
+		uint32_t v;
+		const char *name; // of v
+	} cases[] = {
+		{ SWM_LINK, "up", 0, 1, "up" },	      { SWM_LINK, "down", 0, 0, "down" },
+		{ SWM_LINK, "2", 0, 2, nullptr },     { SWM_LINK, "Up", -EINVAL, 0, nullptr },
+		{ SWM_DUPLEX, "full", 0, 1, "full" }, { SWM_DUPLEX, "half", 0, 0, "half" },
+		{ SWM_DUPLEX, "fu", -EINVAL, 0, nullptr }, { SWM_LED, "amber", 0, 2, "amber" },
+		{ SWM_LED, "0x1", 0, 1, "green" },    { SWM_LED, "on", -EINVAL, 0, nullptr },
+		{ SWM_HEADER, "on", 0, 1, "on" },     { SWM_HEADER, "green", -EINVAL, 0, nullptr },
+		{ SWM_HEADER, "3", 0, 3, nullptr },
+	};
+	for (const auto &c : cases) {
+		uint32_t v = 99;
+		std::vector<char> buf(c.s, c.s + strlen(c.s));
+		EXPECT_EQ(swm_word_parse(c.f, buf.data(), buf.size(), &v), c.ret) << c.s;
+		if (c.ret)
+			continue;
+		EXPECT_EQ(v, c.v) << c.s;
+		const char *name = swm_word_name(c.f, v);
+		EXPECT_STREQ(name, c.name) << c.s;
+	}
+}
+
+TEST(Model, LinkCycleHoldsLanPortsUntilTheLastEnds)
+{
+	struct Case {
+		std::string digits;
+		uint64_t before[SWM_PORTS];
+		int ret;
+		uint64_t after[SWM_PORTS];
+	} cases[] = {
+		{ "30101", {}, 0, { 8000, 0, 8000, 0, 0 } },
+		{ "91111", {}, 0, { 14000, 14000, 14000, 14000, 0 } },
+		{ "00001", {}, 0, { 5000, 0, 0, 0, 0 } },
+		{ "10011", { 9000, 100 }, 0, { 9000, 6000 } },
+		{ "20000", { 7 }, 0, { 7 } },
+		{ "3010", {}, -EINVAL, {} },
+		{ "301011", {}, -EINVAL, {} },
+		{ "30121", {}, -EINVAL, {} },
+		{ "a0101", {}, -EINVAL, {} },
+		{ "3010\n", {}, -EINVAL, {} },
+		{ " 0101", {}, -EINVAL, {} },
+		{ "3010\0"s, {}, -EINVAL, {} },
+	};
+	for (const auto &c : cases) {
+		swm_state st;
+		swm_default(&st);
+		for (int i = 0; i < SWM_PORTS; i++)
+			st.port[i].until = c.before[i];
+		std::vector<char> buf(c.digits.begin(), c.digits.end());
+		EXPECT_EQ(swm_cycle(&st, clk.now, buf.data(), buf.size()), c.ret) << c.digits;
+		for (int i = 0; i < SWM_PORTS; i++)
+			EXPECT_EQ(st.port[i].until, c.ret ? c.before[i] : c.after[i]) << c.digits << " port " << i;
+	}
+}
+
+TEST(Model, PortReadsDownWhileHeld)
+{
+	struct Case {
+		uint64_t until, now;
+		bool held;
+	} cases[] = {
+		{ 0, 0, false },
+		{ 5000, 4999, true },
+		{ 5000, 5000, false },
+		{ UINT64_MAX, UINT64_MAX - 1, true },
+	};
+	for (const auto &c : cases) {
+		swm_state st;
+		swm_default(&st);
+		st.port[4].until = c.until;
+		uint32_t rec[SWM_STATUS_WORDS];
+		for (uint32_t i = 0; i < SWM_STATUS_WORDS; i++)
+			rec[i] = 0xa5a5a5a5;
+		swm_status(&st, c.now, rec);
+		const uint32_t up[3] = { 1, 1000, 1 }, down[3] = { 0, 0, 0 };
+		for (int w = 0; w < 3; w++)
+			EXPECT_EQ(rec[5 * (w + 1) + 4], c.held ? down[w] : up[w]) << c.until << " " << c.now;
+		for (int i = 0; i < 5; i++)
+			EXPECT_EQ(rec[i], 0xa5a5a5a5) << "the request's own words";
+		EXPECT_EQ(rec[5], 1u) << "other ports";
+	}
+}
+
+TEST(Model, LedAndHeaderValues)
+{
+	struct Case {
+		int (*set)(swm_state *, uint16_t);
+		uint16_t v;
+		int ret;
+	} cases[] = {
+		{ swm_set_led, 0, 0 },	   { swm_set_led, 2, 0 },      { swm_set_led, 3, -EINVAL },
+		{ swm_set_led, 0xffff, -EINVAL }, { swm_set_header, 1, 0 }, { swm_set_header, 2, -EINVAL },
+		{ swm_set_header, 0x100, -EINVAL },
+	};
+	for (const auto &c : cases) {
+		swm_state st;
+		swm_default(&st);
+		const std::string before = print(st);
+		EXPECT_EQ(c.set(&st, c.v), c.ret) << c.v;
+		if (c.ret) {
+			EXPECT_EQ(print(st), before) << c.v;
+		} else {
+			EXPECT_EQ(c.set == swm_set_led ? st.led : st.header, c.v);
+		}
+	}
+}
+
+TEST(Model, LogLines)
+{
+	unsigned char block[40], data[2] = { 0x00, 0x02 };
+	for (size_t i = 0; i < sizeof(block); i++)
+		block[i] = (unsigned char)(0xa0 + i);
+	std::string hex;
+	for (size_t i = 0; i < sizeof(block); i++) {
+		char b[3];
+		snprintf(b, sizeof(b), "%02x", block[i]);
+		hex += i >= 16 && i < 16 + sizeof(void *) ? "**" : b;
+	}
+	char buf[SWM_LINE_MAX];
+	struct Case {
+		int fd;
+		unsigned long code;
+		const void *data;
+		std::string want;
+	} cases[] = {
+		{ 3, 0x8948, data, "ioctl 3 0x8948 block=" + hex + " data=0002" },
+		{ SWM_NO_FD, 0x89ff, data, "ioctl S 0x89ff block=" + hex + " data=0002" },
+		{ 12, 0x5, nullptr, "ioctl 12 0x0005 block=" + hex + " passed-on" },
+		{ 0, 0xc0de1234, nullptr, "ioctl 0 0xc0de1234 block=" + hex + " passed-on" },
+	};
+	for (const auto &c : cases) {
+		EXPECT_EQ(swm_log_ioctl(buf, sizeof(buf), c.fd, c.code, block, sizeof(block), c.data, 2),
+			  (int)c.want.size());
+		EXPECT_EQ(buf, c.want);
+		EXPECT_EQ(swm_log_ioctl(buf, c.want.size() + 1, c.fd, c.code, block, sizeof(block), c.data, 2),
+			  (int)c.want.size());
+		EXPECT_EQ(swm_log_ioctl(buf, c.want.size(), c.fd, c.code, block, sizeof(block), c.data, 2),
+			  -ENOSPC);
+	}
+	EXPECT_EQ(swm_log_switch_phy(buf, sizeof(buf), "30101", 5), 21);
+	EXPECT_STREQ(buf, "switch_phy 3330313031");
+	EXPECT_EQ(swm_log_switch_phy(buf, 21, "30101", 5), -ENOSPC);
+	EXPECT_EQ(swm_log_switch_phy(buf, sizeof(buf), "\n\0\xff", 3), 17);
+	EXPECT_STREQ(buf, "switch_phy 0a00ff");
+}
+
+// Any bytes parse without fault, and whatever parses prints back the same.
+TEST(Model, RandomTextRoundTrips)
+{
+	const char *const words[] = { "lan0", "lan1", "wan", "led", "header", "reg", "up", "down",
+				      "full", "half", "off", "on", "amber", "0x", "0x9c", "4294967295",
+				      "9000", boot, other_boot, "#", " ", "\t", "\r", "\n", "\n" };
+	std::mt19937 rng(20261208);
+	int parsed = 0;
+	for (int run = 0; run < 20000; run++) {
+		std::string text;
+		if (run % 2) {
+			swm_state st;
+			swm_default(&st);
+			auto r = [&](uint32_t n) { return (uint32_t)(rng() % n); };
+			for (auto &p : st.port)
+				p = { r(3), r(4) ? r(10001) : (uint32_t)rng(), r(3),
+				      r(3) ? 0 : clk.now - 2 + r(4) + (r(2) ? rng() : 0) };
+			st.led = r(5) ? r(4) : (uint32_t)rng();
+			st.header = r(5) ? r(3) : (uint32_t)rng();
+			for (uint32_t n = r(SWM_REGS + 1); n; n--)
+				swm_set_reg(&st, r(4) ? r(256) : (uint32_t)rng(), (uint32_t)rng());
+			text = print(st);
+			swm_state back;
+			swm_error err;
+			ASSERT_EQ(parse(&back, text, &err), 0) << text << err.line << err.why;
+			ASSERT_EQ(print(back), text);
+			for (unsigned n = rng() % 4; n; n--) // then damaged a little
+				text[rng() % text.size()] = (char)rng();
+		} else {
+			for (unsigned n = rng() % 40; n; n--)
+				text += rng() % 8 ? words[rng() % (sizeof(words) / sizeof(*words))]
+						  : std::string(1, (char)rng());
+		}
+		swm_state st;
+		swm_error err;
+		if (parse(&st, text, &err) != 0) {
+			EXPECT_GT(err.line, 0u);
+			EXPECT_TRUE(err.why && *err.why);
+			continue;
+		}
+		parsed++;
+		const std::string once = print(st);
+		swm_state again;
+		ASSERT_EQ(parse(&again, once, &err), 0) << once;
+		ASSERT_EQ(print(again), once) << text;
+	}
+	EXPECT_GT(parsed, 2000) << "the generator should reach valid text often";
+}
+
+} // namespace
