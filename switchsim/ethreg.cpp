@@ -24,10 +24,10 @@ static bool hex32(const char *s, const char *end, uint32_t *out)
 	return true;
 }
 
-static bool set_reg(struct sim_state *st, const void *arg)
+static bool set_reg(struct swm_state *st, const void *arg)
 {
-	const struct sim_reg *r = static_cast<const struct sim_reg *>(arg);
-	if (sim_set_reg(st, r->addr, r->value))
+	const struct swm_reg *r = static_cast<const struct swm_reg *>(arg);
+	if (swm_set_reg(st, r->addr, r->value) == 0)
 		return true;
 	fprintf(stderr, "ethreg: too many registers in the simulated switch\n");
 	return false;
@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
 
 	const char *op = argc == 4 ? argv[3] : "";
 	const char *eq = strchr(op, '=');
-	struct sim_reg reg;
+	struct swm_reg reg;
 	if (argc != 4 || strcmp(argv[1], "-i") != 0 || !eq || !hex32(op, eq, &reg.addr) ||
 	    !hex32(eq + 1, eq + strlen(eq), &reg.value)) {
 		fprintf(stderr, "usage: ethreg -i IFACE 0xRRRRRRRR=0xVVVVVVVV\n");

@@ -128,42 +128,36 @@ static bool net_admin(void)
 	       ((data[CAP_NET_ADMIN / 32].effective >> (CAP_NET_ADMIN % 32)) & 1);
 }
 
-static bool set_led(struct sim_state *st, const void *v)
-{
-	st->led = *static_cast<const uint16_t *>(v);
-	return true;
-}
+/* A 16-bit setting for the model, and what the model said of it. */
+struct setting {
+	int (*set)(struct swm_state *st, uint16_t v);
+	uint16_t v;
+	int err;
+};
 
-static bool set_header(struct sim_state *st, const void *v)
+static bool apply_setting(struct swm_state *st, const void *arg)
 {
-	st->header = *static_cast<const uint16_t *>(v);
-	return true;
+	struct setting *s = static_cast<struct setting *>(const_cast<void *>(arg));
+	s->err = s->set(st, s->v);
+	return s->err == 0;
 }
 
 static int driver(unsigned long request, unsigned char *data)
 {
 	if (request == REQ_STATUS) {
-		struct sim_state st;
+		struct swm_state st;
 		if (!sim_load(&st))
 			return EIO;
-		uint32_t rec[STATUS_SIZE / 4];
+		uint32_t rec[SWM_STATUS_WORDS];
 		memcpy(rec, data, sizeof(rec));
-		for (int i = 0; i < SIM_PORTS; i++) {
-			struct sim_port p = sim_port_now(&st, i);
-			rec[5 + i] = p.link;
-			rec[10 + i] = p.speed;
-			rec[15 + i] = p.duplex;
-		}
+		swm_status(&st, sim_clock().now, rec);
 		memcpy(data, rec, sizeof(rec));
 		return 0;
 	}
-	uint16_t v;
-	memcpy(&v, data, sizeof(v));
-	if (request == REQ_LED && v <= 2)
-		return sim_update(set_led, &v) ? 0 : EIO;
-	if (request == REQ_HEADER && v <= 1)
-		return sim_update(set_header, &v) ? 0 : EIO;
-	return EINVAL;
+	struct setting s = { request == REQ_LED ? swm_set_led : swm_set_header, 0, 0 };
+	memcpy(&s.v, data, sizeof(s.v));
+	bool ok = sim_update(apply_setting, &s);
+	return s.err ? -s.err : ok ? 0 : EIO;
 }
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
@@ -276,15 +270,15 @@ static bool ethreg_command(char *buf, size_t size)
 	return n > 0 && (size_t)n < sizeof(path) && quote(buf, size, path);
 }
 
-static bool hold_down(struct sim_state *st, const void *arg)
+struct cycle {
+	const unsigned char *digits;
+	size_t len;
+};
+
+static bool hold_down(struct swm_state *st, const void *arg)
 {
-	const unsigned char *digits = static_cast<const unsigned char *>(arg);
-	int64_t until = sim_now_ms() + int64_t{ digits[0] - '0' } * 1000;
-	/* Overlapping cycles: the port stays down until the last one ends. */
-	for (int lan = 0; lan < 4; lan++)
-		if (digits[4 - lan] == '1' && st->port[lan].down_until < until)
-			st->port[lan].down_until = until;
-	return true;
+	const struct cycle *c = static_cast<const struct cycle *>(arg);
+	return swm_cycle(st, sim_clock().now, reinterpret_cast<const char *>(c->digits), c->len) == 0;
 }
 
 /* Apply the five digits the shell wrote to this call's driver file, log
@@ -303,15 +297,12 @@ static void apply_link_cycle(const char *path)
 		unlink(path);
 	if (n <= 0)
 		return; /* the shell never wrote it */
-	char text[2 * sizeof(buf) + 1];
-	hex(text, buf, (size_t)n);
-	sim_log("switch_phy %s", text);
-	if (n != 5)
-		return;
-	for (ssize_t i = 0; i < n; i++)
-		if (buf[i] < '0' || buf[i] > '9' || (i > 0 && buf[i] > '1'))
-			return;
-	sim_update(hold_down, buf);
+	char line[SWM_LINE_MAX];
+	if (swm_log_switch_phy(line, sizeof(line), buf, (size_t)n) >= 0)
+		sim_log("%s", line);
+	/* What is not a link cycle holds nothing, as the driver ignores it. */
+	struct cycle c = { buf, (size_t)n };
+	sim_update(hold_down, &c);
 }
 
 extern "C" int system(const char *command)

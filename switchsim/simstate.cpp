@@ -24,11 +24,6 @@
 #include <time.h>
 #include <unistd.h>
 
-const char *const sim_port_name[SIM_PORTS] = { "lan0", "lan1", "lan2", "lan3", "wan" };
-const char *const sim_link_words[2] = { "down", "up" };
-const char *const sim_duplex_words[2] = { "half", "full" };
-const char *const sim_led_words[3] = { "off", "green", "amber" };
-const char *const sim_header_words[2] = { "off", "on" };
 
 static bool fail(const char *path, const char *why)
 {
@@ -289,234 +284,31 @@ bool sim_kernel_apply(const char *lines)
 	return ok;
 }
 
-void sim_default(struct sim_state *st)
+bool sim_load(struct swm_state *st)
 {
-	static const struct sim_port ports[SIM_PORTS] = {
-		{ 1, 1000, 1, 0 }, { 1, 100, 1, 0 }, { 0, 0, 0, 0 }, { 0, 0, 0, 0 }, { 1, 1000, 1, 0 },
-	};
-	memset(st, 0, sizeof(*st));
-	memcpy(st->port, ports, sizeof(ports));
-	st->led = 1;
-}
-
-const char *sim_word(uint32_t v, const char *const *words, uint32_t nwords, char num[12])
-{
-	if (v < nwords)
-		return words[v];
-	snprintf(num, 12, "%lu", (unsigned long)v);
-	return num;
-}
-
-static void put(char *buf, size_t size, size_t *len, const char *fmt, ...)
-	__attribute__((format(printf, 4, 5)));
-static void put(char *buf, size_t size, size_t *len, const char *fmt, ...)
-{
-	va_list ap;
-	va_start(ap, fmt);
-	int n = vsnprintf(buf + *len, size - *len, fmt, ap);
-	va_end(ap);
-	if (n > 0)
-		*len += (size_t)n;
-	if (*len >= size)
-		*len = size - 1;
-}
-
-size_t sim_format(const struct sim_state *st, char *buf, size_t size)
-{
-	size_t len = 0;
-	char num[12];
-	buf[0] = '\0';
-	put(buf, size, &len, "# switchsim state; edit freely, one setting a line.\n"
-			     "# port link speed duplex [held down until: ms on the boot clock, boot id]\n");
-	for (int i = 0; i < SIM_PORTS; i++) {
-		const struct sim_port *p = &st->port[i];
-		put(buf, size, &len, "%s", sim_port_name[i]);
-		put(buf, size, &len, " %s", sim_word(p->link, sim_link_words, 2, num));
-		put(buf, size, &len, " %lu", (unsigned long)p->speed);
-		put(buf, size, &len, " %s", sim_word(p->duplex, sim_duplex_words, 2, num));
-		if (p->down_until)
-			put(buf, size, &len, " %lld %s", (long long)p->down_until, sim_boot_id());
-		put(buf, size, &len, "\n");
-	}
-	put(buf, size, &len, "led");
-	put(buf, size, &len, " %s", sim_word(st->led, sim_led_words, 3, num));
-	put(buf, size, &len, "\nheader");
-	put(buf, size, &len, " %s", sim_word(st->header, sim_header_words, 2, num));
-	put(buf, size, &len, "\n");
-	for (int i = 0; i < st->nregs; i++)
-		put(buf, size, &len, "reg 0x%08lx 0x%08lx\n", (unsigned long)st->reg[i].addr,
-		    (unsigned long)st->reg[i].value);
-	return len;
-}
-
-bool sim_parse_u32(const char *s, uint32_t *out)
-{
-	if (!s)
-		return false;
-	uint64_t base = 10, v = 0;
-	if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-		base = 16;
-		s += 2;
-	}
-	if (!*s)
-		return false;
-	for (; *s; s++) {
-		uint64_t d = *s >= '0' && *s <= '9'	? (uint64_t)(*s - '0')
-			     : *s >= 'a' && *s <= 'f' ? (uint64_t)(*s - 'a' + 10)
-			     : *s >= 'A' && *s <= 'F' ? (uint64_t)(*s - 'A' + 10)
-						      : 99;
-		if (d >= base)
-			return false;
-		v = v * base + d;
-		if (v > 0xffffffffULL)
-			return false;
-	}
-	*out = (uint32_t)v;
-	return true;
-}
-
-bool sim_parse_word(const char *s, const char *const *words, int nwords, uint32_t *out)
-{
-	for (int i = 0; i < nwords; i++)
-		if (s && strcmp(s, words[i]) == 0) {
-			*out = (uint32_t)i;
-			return true;
-		}
-	return sim_parse_u32(s, out);
-}
-
-bool sim_set_reg(struct sim_state *st, uint32_t addr, uint32_t value)
-{
-	for (int i = 0; i < st->nregs; i++)
-		if (st->reg[i].addr == addr) {
-			st->reg[i].value = value;
-			return true;
-		}
-	if (st->nregs == SIM_REGS)
-		return false;
-	st->reg[st->nregs].addr = addr;
-	st->reg[st->nregs].value = value;
-	st->nregs++;
-	return true;
-}
-
-static bool parse_line(struct sim_state *st, char *line, const char **why)
-{
-	char *save = NULL;
-	char *tok[7];
-	int n = 0;
-	for (char *t = strtok_r(line, " \t\r", &save); t; t = strtok_r(NULL, " \t\r", &save)) {
-		if (t[0] == '#' && n == 0)
-			return true;
-		if (n == 7) {
-			*why = "too many fields";
-			return false;
-		}
-		tok[n++] = t;
-	}
-	if (n == 0)
-		return true;
-	for (int i = 0; i < SIM_PORTS; i++) {
-		if (strcmp(tok[0], sim_port_name[i]) != 0)
-			continue;
-		struct sim_port *p = &st->port[i];
-		char *end;
-		if (n < 4 || n > 6) {
-			*why = "a port takes link, speed, duplex and an optional hold";
-			return false;
-		}
-		if (!sim_parse_word(tok[1], sim_link_words, 2, &p->link) ||
-		    !sim_parse_u32(tok[2], &p->speed) ||
-		    !sim_parse_word(tok[3], sim_duplex_words, 2, &p->duplex)) {
-			*why = "link is up, down or a number; speed a number; duplex full, half or a number";
-			return false;
-		}
-		p->down_until = 0;
-		if (n > 4) {
-			errno = 0;
-			long long until = strtoll(tok[4], &end, 10);
-			if (n != 6 || errno || *end || until < 0 || tok[4][0] == '-' || tok[4][0] == '+') {
-				*why = "a hold is its end in ms on the boot clock and its boot id";
-				return false;
-			}
-			/* A hold from before a reboot holds nothing now. */
-			if (strcmp(tok[5], sim_boot_id()) == 0)
-				p->down_until = until;
-		}
-		return true;
-	}
-	if (strcmp(tok[0], "led") == 0 && n == 2 && sim_parse_word(tok[1], sim_led_words, 3, &st->led))
-		return true;
-	if (strcmp(tok[0], "header") == 0 && n == 2 &&
-	    sim_parse_word(tok[1], sim_header_words, 2, &st->header))
-		return true;
-	uint32_t addr, value;
-	if (strcmp(tok[0], "reg") == 0 && n == 3 && sim_parse_u32(tok[1], &addr) &&
-	    sim_parse_u32(tok[2], &value)) {
-		if (sim_set_reg(st, addr, value))
-			return true;
-		*why = "too many registers";
-		return false;
-	}
-	*why = "expected lan0..lan3, wan, led, header or reg with its values";
-	return false;
-}
-
-bool sim_parse(struct sim_state *st, char *text, size_t len, int *bad_line, const char **why)
-{
-	sim_default(st);
-	int lineno = 0;
-	for (size_t at = 0; at < len;) {
-		char *line = text + at;
-		const char *nl = static_cast<const char *>(memchr(line, '\n', len - at));
-		size_t n = nl ? (size_t)(nl - line) : len - at;
-		lineno++;
-		*bad_line = lineno;
-		if (memchr(line, '\0', n)) {
-			*why = "a NUL byte";
-			return false;
-		}
-		line[n] = '\0';
-		if (!parse_line(st, line, why))
-			return false;
-		at += n + 1;
-	}
-	return true;
-}
-
-bool sim_load(struct sim_state *st)
-{
-	/* Far beyond what a person writes, yet a bound on what is read. */
-	enum { MAX = 1 << 20 };
 	char path[SIM_PATH];
 	int fd = sim_open("state", O_RDONLY);
 	if (fd < 0) {
 		if (errno != ENOENT)
 			return false;
-		sim_default(st);
+		swm_default(st);
 		return true;
 	}
 	sim_path(path, sizeof(path), "state");
+	/* Read on past the limit, so that the model can tell a file of
+	 * exactly the limit from a larger one. */
 	char *text = NULL;
 	size_t len = 0, cap = 0;
 	const char *err = NULL;
-	for (;;) {
-		/* Read on past the limit, to tell a file of exactly MAX bytes
-		 * from a larger one. */
-		if (len + 1 >= cap) {
-			if (len > MAX) {
-				err = "larger than 1 MiB";
+	while (!err) {
+		if (len == cap) {
+			char *more = cap > SWM_STATE_MAX ? NULL : static_cast<char *>(realloc(text, cap + 4096));
+			if (!more)
 				break;
-			}
-			char *more = static_cast<char *>(realloc(text, cap + 4096));
-			if (!more) {
-				err = strerror(ENOMEM);
-				break;
-			}
 			text = more;
 			cap += 4096;
 		}
-		ssize_t n = read(fd, text + len, cap - len - 1);
+		ssize_t n = read(fd, text + len, cap - len);
 		if (n < 0 && errno == EINTR)
 			continue;
 		if (n < 0)
@@ -526,30 +318,33 @@ bool sim_load(struct sim_state *st)
 		len += (size_t)n;
 	}
 	sim_close(fd);
-	if (!err && len > MAX)
-		err = "larger than 1 MiB";
-	int bad = 0;
-	const char *why = "";
-	bool ok = !err && sim_parse(st, text, len, &bad, &why);
-	if (err)
-		fail(path, err);
+	if (!err && len == cap && cap <= SWM_STATE_MAX)
+		err = strerror(ENOMEM);
+	struct swm_clock clk = sim_clock();
+	struct swm_error bad = { 0, "" };
+	bool ok = !err && swm_parse(st, text, len, &clk, &bad) == 0;
+	if (!ok && (err || bad.line == 0))
+		fail(path, err ? err : bad.why);
 	else if (!ok)
-		fprintf(stderr, "switchsim: %s:%d: %s\n", path, bad, why);
+		fprintf(stderr, "switchsim: %s:%u: %s\n", path, bad.line, bad.why);
 	free(text);
 	return ok;
 }
 
-bool sim_save(const struct sim_state *st)
+bool sim_save(const struct swm_state *st)
 {
 	char path[SIM_PATH], tmp[SIM_PATH];
 	if (!sim_path(path, sizeof(path), "state") || !sim_path(tmp, sizeof(tmp), "state.XXXXXX"))
 		return false;
-	char text[4096];
-	size_t len = sim_format(st, text, sizeof(text));
+	char text[SWM_TEXT_MAX];
+	struct swm_clock clk = sim_clock();
+	int len = swm_print(st, &clk, text, sizeof(text));
+	if (len < 0)
+		return fail(path, strerror(-len));
 	int fd = mkostemp(tmp, O_CLOEXEC);
 	if (fd < 0)
 		return fail(tmp, strerror(errno));
-	bool ok = write_all(fd, text, len) && fsync(fd) == 0;
+	bool ok = write_all(fd, text, (size_t)len) && fsync(fd) == 0;
 	int err = errno;
 	sim_close(fd);
 	if (ok && rename(tmp, path) == 0)
@@ -621,12 +416,12 @@ void sim_unlock(int fd)
 	pthread_mutex_unlock(&state_mutex);
 }
 
-bool sim_update(bool (*change)(struct sim_state *st, const void *arg), const void *arg)
+bool sim_update(bool (*change)(struct swm_state *st, const void *arg), const void *arg)
 {
 	int fd = sim_lock();
 	if (fd < 0)
 		return false;
-	struct sim_state st;
+	struct swm_state st;
 	bool ok = sim_load(&st) && change(&st, arg) && sim_save(&st);
 	sim_unlock(fd);
 	return ok;
@@ -717,56 +512,43 @@ void sim_log_close(int fd)
 	log_unlock(fd);
 }
 
-int64_t sim_now_ms(void)
+static char boot_id[SWM_BOOT_LEN + 1];
+static pthread_once_t boot_id_once = PTHREAD_ONCE_INIT;
+
+static void read_boot_id(void)
+{
+	/* Without one, every boot looks the same: a hold may outlive one. */
+	strcpy(boot_id, "00000000-0000-0000-0000-000000000000");
+	int fd = open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return;
+	char buf[SWM_BOOT_LEN + 2];
+	ssize_t n = read(fd, buf, sizeof(buf));
+	sim_close(fd);
+	if (n == SWM_BOOT_LEN + 1 && buf[SWM_BOOT_LEN] == '\n')
+		memcpy(boot_id, buf, SWM_BOOT_LEN);
+}
+
+struct swm_clock sim_clock(void)
 {
 	/* A link cycle is timed as a driver times it: not by the wall clock,
 	 * which jumps when a router without a battery first syncs its time. */
 	struct timespec ts;
 	clock_gettime(CLOCK_BOOTTIME, &ts);
-	return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-static char boot_id[40];
-static pthread_once_t boot_id_once = PTHREAD_ONCE_INIT;
-
-static void read_boot_id(void)
-{
-	strcpy(boot_id, "unknown");
-	int fd = open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-		return;
-	char buf[sizeof(boot_id)];
-	ssize_t n = read(fd, buf, sizeof(buf) - 1);
-	sim_close(fd);
-	if (n <= 0)
-		return;
-	buf[n] = '\0';
-	buf[strcspn(buf, " \t\r\n")] = '\0';
-	if (buf[0])
-		memcpy(boot_id, buf, strlen(buf) + 1);
-}
-
-const char *sim_boot_id(void)
-{
 	pthread_once(&boot_id_once, read_boot_id);
-	return boot_id;
+	struct swm_clock clk = { (uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000, boot_id };
+	return clk;
 }
 
-struct sim_port sim_port_now(const struct sim_state *st, int i)
+static bool parse_u32(const char *s, uint32_t *out)
 {
-	struct sim_port p = st->port[i];
-	if (p.down_until > sim_now_ms()) {
-		p.link = 0;
-		p.speed = 0;
-		p.duplex = 0;
-	}
-	return p;
+	return s && swm_u32(s, strlen(s), out) == 0;
 }
 
 int sim_errno(const char *s)
 {
 	uint32_t v;
-	if (sim_parse_u32(s, &v))
+	if (parse_u32(s, &v))
 		return v > 0 && v < 4096 ? (int)v : -1;
 	for (int e = 1; e < 4096; e++) {
 		const char *name = strerrorname_np(e);
@@ -801,7 +583,7 @@ bool sim_faults(struct sim_faults *f)
 			n = 0;
 		memcpy(code, v, n);
 		code[n] = '\0';
-		if (!colon || !sim_parse_u32(code, &f->ioctl_code) ||
+		if (!colon || !parse_u32(code, &f->ioctl_code) ||
 		    (f->ioctl_code != 0x8948 && f->ioctl_code != 0x89fe && f->ioctl_code != 0x89ff))
 			return bad_fault("SWITCHSIM_FAIL_IOCTL", v, "takes CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff");
 		f->ioctl_errno = sim_errno(colon + 1);
@@ -812,7 +594,7 @@ bool sim_faults(struct sim_faults *f)
 	if (v && strncmp(v, "signal:", 7) == 0) {
 		uint32_t sig;
 		/* The signals every Linux has; a wait status holds seven bits. */
-		if (!sim_parse_u32(v + 7, &sig) || sig < 1 || sig > 64)
+		if (!parse_u32(v + 7, &sig) || sig < 1 || sig > 64)
 			return bad_fault("SWITCHSIM_FAIL_SYSTEM", v, "signal:N takes a signal number, 1 to 64");
 		f->system_signal = (int)sig;
 	} else if (v && *v) {
@@ -830,7 +612,7 @@ bool sim_faults(struct sim_faults *f)
 	if (v && *v) {
 		uint32_t code = 0;
 		f->ethreg_missing = strcmp(v, "missing") == 0;
-		if (!f->ethreg_missing && (!sim_parse_u32(v, &code) || code < 1 || code > 255))
+		if (!f->ethreg_missing && (!parse_u32(v, &code) || code < 1 || code > 255))
 			return bad_fault("SWITCHSIM_FAIL_ETHREG", v, "takes missing or an exit code, 1 to 255");
 		f->ethreg_exit = (int)code;
 	}

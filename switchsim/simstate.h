@@ -20,28 +20,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-enum { SIM_PORTS = 5, SIM_REGS = 16, SIM_PATH = 1024, SIM_LOG_MAX = 1 << 20 };
+#include "model/swmodel.h"
 
-struct sim_port {
-	uint32_t link;       /* non-zero: up */
-	uint32_t speed;
-	uint32_t duplex;     /* non-zero: full */
-	int64_t down_until;  /* ms on the boot clock; the link reads down before it */
-};
-
-struct sim_reg {
-	uint32_t addr, value;
-};
-
-struct sim_state {
-	struct sim_port port[SIM_PORTS]; /* lan0..lan3, wan */
-	uint32_t led;                    /* 0 off, 1 green, 2 amber */
-	uint32_t header;                 /* 0 off, 1 on */
-	int nregs;
-	struct sim_reg reg[SIM_REGS];
-};
-
-extern const char *const sim_port_name[SIM_PORTS];
+enum { SIM_PATH = 1024, SIM_LOG_MAX = 1 << 20 };
 
 /* The state directory as an absolute path without symbolic links, created
  * if missing; NULL after a message if it can't be, or isn't safe to use. */
@@ -57,12 +38,11 @@ int sim_open(const char *name, int flags);
 /* Closes a descriptor of the sim's own, unseen by the preloaded close(). */
 void sim_close(int fd);
 
-void sim_default(struct sim_state *st);
-/* The default state when there is no state file yet; false after a
+/* The state, the default when there is no state file yet; false after a
  * message on a file that can't be read or parsed. */
-bool sim_load(struct sim_state *st);
+bool sim_load(struct swm_state *st);
 /* Written to a new file and renamed over the old one, never in place. */
-bool sim_save(const struct sim_state *st);
+bool sim_save(const struct swm_state *st);
 /* Takes the lock that every change of the state holds, against other runs
  * and other threads; its descriptor, for sim_unlock(), or -1 after a
  * message. Nothing may fork while holding it. */
@@ -70,7 +50,7 @@ int sim_lock(void);
 void sim_unlock(int fd);
 /* Load, change and save, all under the lock. change may refuse, after its
  * own message, and then nothing is saved. False after a message. */
-bool sim_update(bool (*change)(struct sim_state *st, const void *arg), const void *arg);
+bool sim_update(bool (*change)(struct swm_state *st, const void *arg), const void *arg);
 /* One line, newline added, appended in a single write. The log is the
  * record the tests read: a line that can't be written ends the process
  * with status 2. */
@@ -86,30 +66,9 @@ bool sim_in_kernel(void);
 /* Applies state lines to the module's state in one write. */
 bool sim_kernel_apply(const char *lines);
 
-/* Render the state file text into buf; returns its length. */
-size_t sim_format(const struct sim_state *st, char *buf, size_t size);
-/* Parse len bytes of state file text, which has room for a NUL at
- * text[len]; on error, the line number and a reason. */
-bool sim_parse(struct sim_state *st, char *text, size_t len, int *bad_line, const char **why);
-
-bool sim_set_reg(struct sim_state *st, uint32_t addr, uint32_t value);
 /* Now on the boot clock, which neither jumps with the wall clock nor
  * outlives a reboot, and the id of the boot it counts from. */
-int64_t sim_now_ms(void);
-const char *sim_boot_id(void);
-/* What the driver reports for port i now: down while a link cycle holds it. */
-struct sim_port sim_port_now(const struct sim_state *st, int i);
-
-/* Word or number: "up"/"down", "full"/"half", "off"/"green"/"amber", "on"/"off". */
-const char *sim_word(uint32_t v, const char *const *words, uint32_t nwords, char num[12]);
-/* Decimal, or hex after 0x; nothing else. */
-bool sim_parse_u32(const char *s, uint32_t *out);
-bool sim_parse_word(const char *s, const char *const *words, int nwords, uint32_t *out);
-
-extern const char *const sim_link_words[2];
-extern const char *const sim_duplex_words[2];
-extern const char *const sim_led_words[3];
-extern const char *const sim_header_words[2];
+struct swm_clock sim_clock(void);
 
 /* errno by name ("EIO") or number; -1 if neither. */
 int sim_errno(const char *s);

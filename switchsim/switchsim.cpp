@@ -69,11 +69,11 @@ enum { SET_LED = -1, SET_HEADER = -2 };
 
 struct setting {
 	int port; /* a port, or SET_LED, SET_HEADER */
-	struct sim_port p;
+	struct swm_port p;
 	uint32_t value;
 };
 
-static bool apply_setting(struct sim_state *st, const void *arg)
+static bool apply_setting(struct swm_state *st, const void *arg)
 {
 	const struct setting *s = static_cast<const struct setting *>(arg);
 	if (s->port >= 0)
@@ -85,11 +85,16 @@ static bool apply_setting(struct sim_state *st, const void *arg)
 	return true;
 }
 
+static bool word(enum swm_field f, const char *s, uint32_t *out)
+{
+	return swm_word_parse(f, s, strlen(s), out) == 0;
+}
+
 static int set(int argc, char **argv)
 {
 	struct setting s = { -1, { 0, 0, 0, 0 }, 0 };
 	if (strcmp(argv[0], "led") == 0) {
-		if (argc != 2 || !sim_parse_word(argv[1], sim_led_words, 3, &s.value)) {
+		if (argc != 2 || !word(SWM_LED, argv[1], &s.value)) {
 			fprintf(stderr, "switchsim: set led takes off, green, amber or a number\n");
 			return 2;
 		}
@@ -97,29 +102,29 @@ static int set(int argc, char **argv)
 		return sim_update(apply_setting, &s) ? 0 : 2;
 	}
 	if (strcmp(argv[0], "header") == 0) {
-		if (argc != 2 || !sim_parse_word(argv[1], sim_header_words, 2, &s.value)) {
+		if (argc != 2 || !word(SWM_HEADER, argv[1], &s.value)) {
 			fprintf(stderr, "switchsim: set header takes on, off or a number\n");
 			return 2;
 		}
 		s.port = SET_HEADER;
 		return sim_update(apply_setting, &s) ? 0 : 2;
 	}
-	for (int i = 0; i < SIM_PORTS; i++)
-		if (strcmp(argv[0], sim_port_name[i]) == 0)
+	for (int i = 0; i < SWM_PORTS; i++)
+		if (strcmp(argv[0], swm_port_name[i]) == 0)
 			s.port = i;
 	if (s.port < 0) {
 		fprintf(stderr, "switchsim: %s: no such port (lan0..lan3, wan), nor led or header\n", argv[0]);
 		return 2;
 	}
-	if (!sim_parse_word(argv[1], sim_link_words, 2, &s.p.link)) {
+	if (!word(SWM_LINK, argv[1], &s.p.link)) {
 		fprintf(stderr, "switchsim: %s: link is up, down or a number\n", argv[1]);
 		return 2;
 	}
-	if (argc > 2 && !sim_parse_u32(argv[2], &s.p.speed)) {
+	if (argc > 2 && swm_u32(argv[2], strlen(argv[2]), &s.p.speed) != 0) {
 		fprintf(stderr, "switchsim: %s: speed is a number\n", argv[2]);
 		return 2;
 	}
-	if (argc > 3 && !sim_parse_word(argv[3], sim_duplex_words, 2, &s.p.duplex)) {
+	if (argc > 3 && !word(SWM_DUPLEX, argv[3], &s.p.duplex)) {
 		fprintf(stderr, "switchsim: %s: duplex is full, half or a number\n", argv[3]);
 		return 2;
 	}
@@ -130,31 +135,41 @@ static int set(int argc, char **argv)
 	return sim_update(apply_setting, &s) ? 0 : 2;
 }
 
+/* A setting's word, or its number where it has none. */
+static void show_word(enum swm_field f, uint32_t v)
+{
+	const char *w = swm_word_name(f, v);
+	if (w)
+		printf(" %s", w);
+	else
+		printf(" %lu", (unsigned long)v);
+}
+
 static int show(void)
 {
-	struct sim_state st;
+	struct swm_state st;
 	if (!sim_load(&st))
 		return 2;
-	int64_t now = sim_now_ms();
-	char num[12];
+	uint64_t now = sim_clock().now;
 	printf("state in %s\n", sim_dir());
-	for (int i = 0; i < SIM_PORTS; i++) {
-		struct sim_port p = sim_port_now(&st, i);
-		printf("%-6s", sim_port_name[i]);
-		printf(" %s", sim_word(p.link, sim_link_words, 2, num));
+	for (int i = 0; i < SWM_PORTS; i++) {
+		struct swm_port p = swm_port_now(&st, i, now);
+		printf("%-6s", swm_port_name[i]);
+		show_word(SWM_LINK, p.link);
 		printf(" %lu", (unsigned long)p.speed);
-		printf(" %s", sim_word(p.duplex, sim_duplex_words, 2, num));
-		if (st.port[i].down_until > now)
-			printf("  (link cycle: up again in %.1f s)",
-			       (double)(st.port[i].down_until - now) / 1000);
+		show_word(SWM_DUPLEX, p.duplex);
+		if (st.port[i].until > now)
+			printf("  (link cycle: up again in %lu.%lu s)",
+			       (unsigned long)((st.port[i].until - now) / 1000),
+			       (unsigned long)((st.port[i].until - now) % 1000 / 100));
 		printf("\n");
 	}
 	printf("%-6s", "led");
-	printf(" %s", sim_word(st.led, sim_led_words, 3, num));
+	show_word(SWM_LED, st.led);
 	printf("\n%-6s", "header");
-	printf(" %s", sim_word(st.header, sim_header_words, 2, num));
+	show_word(SWM_HEADER, st.header);
 	printf("\n");
-	for (int i = 0; i < st.nregs; i++)
+	for (uint32_t i = 0; i < st.nregs; i++)
 		printf("reg    0x%08lx = 0x%08lx\n", (unsigned long)st.reg[i].addr,
 		       (unsigned long)st.reg[i].value);
 	return fflush(stdout) == 0 ? 0 : 2;
