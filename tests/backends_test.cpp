@@ -63,4 +63,24 @@ TEST(Backends, AgreeOnOutputStatusAndDriverLog)
 	}
 }
 
+// Both switches print their state through the same model: byte for byte
+// the same text for the same state.
+TEST(Backends, PrintTheSameStateText)
+{
+	Sim sim;
+	sim.write("state", "lan2 up 10 half\nheader on\nreg 0x9c 2\n");
+	Result r = sim.run({ "-l", "amber" });
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(sim.read("state"), "# switchsim state; edit freely, one setting a line.\n"
+				     "# port link speed duplex [held down until: ms on the boot clock, boot id]\n"
+				     "lan0 up 1000 full\n"
+				     "lan1 up 100 full\n"
+				     "lan2 up 10 half\n"
+				     "lan3 down 0 half\n"
+				     "wan up 1000 full\n"
+				     "led amber\n"
+				     "header on\n"
+				     "reg 0x0000009c 0x00000002\n");
+}
+
 } // namespace

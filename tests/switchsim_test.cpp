@@ -22,17 +22,6 @@ Result switchsim(const Sim &sim, Args args)
 	return sim.exec(args, false);
 }
 
-std::string slurp_first_line(const char *path)
-{
-	std::string line;
-	FILE *f = std::fopen(path, "r");
-	for (int c; f && (c = std::fgetc(f)) != EOF && c != '\n';)
-		line += static_cast<char>(c);
-	if (f)
-		std::fclose(f);
-	return line;
-}
-
 std::vector<std::string> files(const std::string &dir)
 {
 	std::vector<std::string> names;
@@ -166,106 +155,6 @@ TEST(Log, MovesAsideAtOneMebibyteKeepingOneOldFile)
 	}
 }
 
-// What a port line says, as the driver reports it; BOOT stands for this
-// boot's id.
-// A full disk (here, a file size limit) must not leave half a line for the
-// next one to be appended to, and the message names the real error.
-TEST(Log, ALineIsWrittenWholeOrNotAtAll)
-{
-	SKIP_IN_ROUTER();
-	Sim sim;
-	std::string before;
-	while (before.size() < 200)
-		before += "ioctl 3 0x89ff block=... data=0100\n";
-	sim.write("log", before);
-	rlim_t limit = before.size() + 4;
-	sim.in_child([limit] {
-		struct rlimit rl = { limit, limit };
-		setrlimit(RLIMIT_FSIZE, &rl);
-		signal(SIGXFSZ, SIG_IGN);
-	});
-	Result r = sim.exec(sim.command({ "-s" }, true), true);
-	EXPECT_EQ(r.status, 2);
-	EXPECT_EQ(r.out, "");
-	EXPECT_EQ(r.err, "switchsim: " + sim.dir + "/log: " + std::strerror(EFBIG) + "\n");
-	EXPECT_EQ(sim.read("log"), before);
-}
-
-// switchsim log holds the log still: a line that moves it aside meanwhile
-// waits, rather than the reader missing what was moved.
-TEST(Log, AReaderSeesEveryLineThroughAMoveAside)
-{
-	SKIP_UNLESS_SWITCHSIM_COMMAND();
-	Sim sim;
-	std::string old, cur;
-	while (old.size() < (256u << 10))
-		old += "older " + std::to_string(old.size()) + "\n";
-	while (cur.size() < (1u << 20) - 64)
-		cur += "current " + std::to_string(cur.size()) + "\n";
-	sim.write("log.old", old);
-	sim.write("log", cur);
-	auto start = [&sim](int out, std::vector<const char *> argv) {
-		pid_t pid = fork();
-		if (pid == 0) {
-			::setenv("SWITCHSIM_DIR", sim.dir.c_str(), 1);
-			if (out >= 0)
-				dup2(out, 1);
-			argv.push_back(nullptr);
-			execv(argv[0], const_cast<char **>(argv.data()));
-			_exit(127);
-		}
-		return pid;
-	};
-	int p[2];
-	ASSERT_EQ(pipe(p), 0);
-	// The reader fills the pipe and waits there, within log.old.
-	pid_t reader = start(p[1], { SWITCHSIM_BIN, "log" });
-	close(p[1]);
-	usleep(200000);
-	pid_t writer = start(-1, { target().ethreg.c_str(), "-i", "phy0", "0x00000001=0x00000002" });
-	usleep(200000);
-	std::string got;
-	char buf[65536];
-	for (ssize_t n; (n = read(p[0], buf, sizeof(buf))) > 0;)
-		got.append(buf, static_cast<size_t>(n));
-	close(p[0]);
-	int st = 0;
-	waitpid(reader, &st, 0);
-	EXPECT_EQ(st, 0);
-	waitpid(writer, &st, 0);
-	EXPECT_EQ(st, 0);
-	EXPECT_TRUE(got == old + cur) << got.size() << " bytes of " << old.size() + cur.size();
-}
-
-TEST(StateFile, PortLinesReadAsWritten)
-{
-	SKIP_IN_ROUTER();
-	std::string boot = slurp_first_line("/proc/sys/kernel/random/boot_id");
-	struct Case {
-		const char *line, *report;
-	} cases[] = {
-		// A hold of this boot holds; one from before a reboot holds nothing.
-		{ "lan0 up 1000 full 999999999999 BOOT", "LAN0:down:0:half" },
-		{ "lan0 up 1000 full 999999999999 1b4e28ba-2fa1-11d2-883f-0016d3cca427", "LAN0:up:1000:full" },
-		{ "lan0 up 1000 full 1 BOOT", "LAN0:up:1000:full" },
-		{ "lan0 up 0100 full", "LAN0:up:100:full" },
-		{ "lan0 up 08 full", "LAN0:up:8:full" },
-		{ "lan0 up 0x64 full", "LAN0:up:100:full" },
-		{ "lan0 0x1 0X3E8 010", "LAN0:up:1000:full" },
-		{ "lan0 up 000 00", "LAN0:up:0:half" },
-	};
-	for (const auto &c : cases) {
-		Sim sim;
-		std::string line = c.line;
-		if (line.find("BOOT") != std::string::npos)
-			line.replace(line.find("BOOT"), 4, boot);
-		sim.write("state", line + "\n");
-		Result r = sim.run({ "-s" });
-		EXPECT_EQ(r.status, 0) << c.line << ": " << r.err;
-		EXPECT_EQ(r.out.substr(0, r.out.find('\n')), c.report) << c.line;
-	}
-}
-
 TEST(StateFile, AnySizeAPersonWritesIsRead)
 {
 	SKIP_IN_ROUTER();
@@ -282,19 +171,13 @@ TEST(StateFile, AnySizeAPersonWritesIsRead)
 TEST(StateFile, ErrorsNameTheFileTheLineAndTheReason)
 {
 	SKIP_IN_ROUTER();
-	using namespace std::string_literals;
+	// The model's own tests hold every reason; here, how each is reported.
 	struct Case {
 		std::string text;
 		const char *err;  // after "switchsim: DIR/state"
 	} cases[] = {
-		{ "lan0 up 100 full\nled gr\0een\nwan down 0 half\n"s, ":2: a NUL byte" },
-		{ "lan0 up 100 full\0"s, ":1: a NUL byte" },
 		{ "\n\nlan0 up 0x full\n", ":3: link is up, down or a number; speed a number; "
 					   "duplex full, half or a number" },
-		{ "lan0 up 1e3 full\n", ":1: link is up, down or a number; speed a number; "
-					"duplex full, half or a number" },
-		{ "led 0x\n", ":1: expected lan0..lan3, wan, led, header or reg with its values" },
-		{ "lan0 up 1000 full 1765432100000\n", ":1: a hold is its end in ms on the boot clock and its boot id" },
 		{ std::string(1 << 20, '#') + "\n", ": larger than 1 MiB" },
 	};
 	for (const auto &c : cases) {
