@@ -511,7 +511,7 @@ static ssize_t sw_state_write(struct file *file, const char __user *ubuf,
 {
 	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
 	ssize_t ret = count;
-	size_t done;
+	size_t done, old;
 
 	mutex_lock(&w->lock);
 	if (w->err) {
@@ -543,11 +543,12 @@ static ssize_t sw_state_write(struct file *file, const char __user *ubuf,
 		ret = -EINVAL;
 		goto fail;
 	}
+	old = w->len;
 	w->len += count;
 	/* A line split across writes is checked once its end has come. */
-	for (done = w->len; done > w->checked && w->text[done - 1] != '\n';)
+	for (done = w->len; done > old && w->text[done - 1] != '\n';)
 		done--;
-	if (done > w->checked) {
+	if (done > old) {
 		ret = sw_apply_text(&w->st, w->text + w->checked,
 				    done - 1 - w->checked, &w->lineno);
 		if (ret)
