@@ -83,7 +83,11 @@ awk -v summary="$summary" '
 read -r passed failed skipped suites bad <"$summary"
 
 fail=0
-if grep -nE 'WARNING: CPU|BUG: |Oops|Kernel panic|Call Trace' "$console" >&2; then
+# WARN, BUG and Oops; lockdep's reports begin with WARNING: or BUG:, as does
+# sleeping in atomic context; SLUB's with "BUG <cache>"; then UBSAN, debug
+# objects (ODEBUG), and what init's kmemleak scan found.
+faults='\<(WARNING|BUG)[: ]|\<INFO: |Oops|Kernel panic|Call Trace|\<UBSAN:|\<ODEBUG:|\<kmemleak[: ]'
+if grep -nE "$faults" "$console" >&2; then
 	echo "router-vm: the kernel reported a fault (console in $console)" >&2
 	fail=1
 fi

@@ -13,10 +13,16 @@
  *
  * The knobs live in debugfs, in switchsim/:
  *
- *   state            the state text. Opening it with O_TRUNC puts back the
- *                    default state, and every write applies its lines on
- *                    top, so "cat f >state" replaces the state and
- *                    "echo ... >>state" changes one line, as with a file.
+ *   state            the state text. What one open writes takes effect
+ *                    whole when the file is closed, or not at all if any
+ *                    line of it is not a setting: opened with O_TRUNC it
+ *                    replaces the state (nothing written: the default),
+ *                    otherwise its lines apply on top. So "cat f >state"
+ *                    and "echo ... >>state" work as with a file, however
+ *                    the writer splits its writes. A port held down by a
+ *                    link cycle shows when the hold ends, in ms on the boot
+ *                    clock, and the id this load of the module gives its
+ *                    boot: a hold of another load is dropped when read.
  *                    The register tool stand-in appends "reg ADDR VALUE".
  *   log              every request received, one line each. Each write
  *                    appends one line (the register tool logs itself so);
@@ -40,6 +46,7 @@
 #include <linux/string.h>
 #include <linux/timekeeping.h>
 #include <linux/uaccess.h>
+#include <linux/uuid.h>
 
 #define SW_REQ_STATUS	SIOCGMIIREG
 #define SW_REQ_HEADER	(SIOCDEVPRIVATE + 14)
@@ -49,14 +56,14 @@
 #define SW_REGS		16
 #define SW_LOG_SIZE	(64 * 1024)
 #define SW_LINE_MAX	512
-#define SW_WRITE_MAX	(16 * 1024)
+#define SW_STATE_MAX	(1024 * 1024)	/* bytes one open may write */
 #define SW_PROC_SHOWN	64
 
 struct sw_port {
 	u32 link;		/* non-zero: up */
 	u32 speed;
 	u32 duplex;		/* non-zero: full */
-	s64 down_until;		/* ms since the epoch; reads down before it */
+	s64 down_until;		/* ms on the boot clock; reads down before it */
 };
 
 struct sw_state {
@@ -86,7 +93,11 @@ static struct switchsim {
 	struct net_device *dev;
 	struct dentry *ddir;
 	struct proc_dir_entry *proc;
+	char boot[UUID_STRING_LEN + 1];
 } sw;
+
+static const char sw_hold_reason[] =
+	"a hold is its end in ms on the boot clock and its boot id";
 
 static void sw_default(struct sw_state *st)
 {
@@ -102,7 +113,8 @@ static void sw_default(struct sw_state *st)
 
 static s64 sw_now_ms(void)
 {
-	return ktime_to_ms(ktime_get_real());
+	/* Not the wall clock: that jumps at the first NTP sync. */
+	return ktime_to_ms(ktime_get_boottime());
 }
 
 /* Appends one line to the log; the caller holds the lock. */
@@ -287,11 +299,12 @@ static void sw_show_word(struct seq_file *m, u32 v, const char *const *words,
 static int sw_state_show(struct seq_file *m, void *unused)
 {
 	const struct sw_state *st = &sw.st;
+	s64 now = sw_now_ms();
 	int i;
 
 	mutex_lock(&sw.lock);
 	seq_puts(m, "# switchsim state; edit freely, one setting a line.\n"
-		    "# port link speed duplex [down-until, ms since the epoch]\n");
+		    "# port link speed duplex [held down until: ms on the boot clock, boot id]\n");
 	for (i = 0; i < SW_PORTS; i++) {
 		const struct sw_port *p = &st->port[i];
 
@@ -299,8 +312,8 @@ static int sw_state_show(struct seq_file *m, void *unused)
 		sw_show_word(m, p->link, sw_link_words, 2);
 		seq_printf(m, " %u", p->speed);
 		sw_show_word(m, p->duplex, sw_duplex_words, 2);
-		if (p->down_until)
-			seq_printf(m, " %lld", p->down_until);
+		if (p->down_until > now)
+			seq_printf(m, " %lld %s", p->down_until, sw.boot);
 		seq_putc(m, '\n');
 	}
 	seq_puts(m, "led");
@@ -357,25 +370,49 @@ static bool sw_set_reg(struct sw_state *st, u32 addr, u32 value)
 	return true;
 }
 
-static bool sw_parse_port(struct sw_port *p, char **tok, int n)
+/* 36 characters of a lower-case uuid, as the boot ids are written. */
+static bool sw_is_boot_id(const char *s)
 {
-	struct sw_port q = { 0 };
+	int i;
 
-	if (n < 4 || n > 5 ||
-	    !sw_parse_word(tok[1], sw_link_words, 2, &q.link) ||
-	    !sw_parse_u32(tok[2], &q.speed) ||
-	    !sw_parse_word(tok[3], sw_duplex_words, 2, &q.duplex))
+	if (strlen(s) != UUID_STRING_LEN)
 		return false;
-	if (n == 5 && (tok[4][0] == '+' || kstrtos64(tok[4], 10, &q.down_until) ||
-		       q.down_until < 0))
-		return false;
-	*p = q;
+	for (i = 0; i < UUID_STRING_LEN; i++) {
+		if (i == 8 || i == 13 || i == 18 || i == 23) {
+			if (s[i] != '-')
+				return false;
+		} else if (!isdigit(s[i]) && (s[i] < 'a' || s[i] > 'f')) {
+			return false;
+		}
+	}
 	return true;
 }
 
-/* One line of state text applied to st; false if it is not one. */
-static bool sw_parse_line(struct sw_state *st, char *line)
+static const char *sw_parse_port(struct sw_port *p, char **tok, int n)
 {
+	struct sw_port q = { 0 };
+
+	if ((n != 4 && n != 6) ||
+	    !sw_parse_word(tok[1], sw_link_words, 2, &q.link) ||
+	    !sw_parse_u32(tok[2], &q.speed) ||
+	    !sw_parse_word(tok[3], sw_duplex_words, 2, &q.duplex))
+		return n == 5 ? sw_hold_reason : "not a setting";
+	if (n == 6) {
+		if (!isdigit(tok[4][0]) || kstrtos64(tok[4], 10, &q.down_until) ||
+		    !sw_is_boot_id(tok[5]))
+			return sw_hold_reason;
+		/* A hold from before this load of the driver holds nothing. */
+		if (strcmp(tok[5], sw.boot))
+			q.down_until = 0;
+	}
+	*p = q;
+	return NULL;
+}
+
+/* One line of state text applied to st: NULL, or why it is not one. */
+static const char *sw_parse_line(struct sw_state *st, char *line)
+{
+	static const char bad[] = "not a setting";
 	char *tok[6], *t;
 	u32 addr, value;
 	int n = 0, i;
@@ -384,75 +421,202 @@ static bool sw_parse_line(struct sw_state *st, char *line)
 		if (!*t)
 			continue;
 		if (n == 0 && t[0] == '#')
-			return true;
+			return NULL;
 		if (n == ARRAY_SIZE(tok))
-			return false;
+			return bad;
 		tok[n++] = t;
 	}
 	if (n == 0)
-		return true;
+		return NULL;
 	for (i = 0; i < SW_PORTS; i++)
 		if (!strcmp(tok[0], sw_port_name[i]))
 			return sw_parse_port(&st->port[i], tok, n);
 	if (!strcmp(tok[0], "led") && n == 2)
-		return sw_parse_word(tok[1], sw_led_words, 3, &st->led);
+		return sw_parse_word(tok[1], sw_led_words, 3, &st->led) ? NULL : bad;
 	if (!strcmp(tok[0], "header") && n == 2)
-		return sw_parse_word(tok[1], sw_header_words, 2, &st->header);
+		return sw_parse_word(tok[1], sw_header_words, 2, &st->header) ?
+		       NULL : bad;
 	if (!strcmp(tok[0], "reg") && n == 3)
 		return sw_parse_u32(tok[1], &addr) && sw_parse_u32(tok[2], &value) &&
-		       sw_set_reg(st, addr, value);
-	return false;
+		       sw_set_reg(st, addr, value) ? NULL : "not a register, or no room";
+	return bad;
+}
+
+/*
+ * What one open of the state writes. Lines are checked as they arrive, so
+ * that the write holding a bad one fails, and take effect at the last close.
+ */
+struct sw_writer {
+	struct mutex lock;	/* writes and flushes through shared fds */
+	char *text;		/* everything written, not NUL-terminated */
+	size_t len, cap;
+	size_t checked;		/* text[0..checked) is whole lines, all good */
+	int lineno;
+	int err;		/* a write failed: the state stays as it was */
+	bool replace;		/* opened with O_TRUNC */
+	struct sw_state st;	/* the checked lines applied */
+};
+
+/* Applies len bytes of lines to st; lineno counts them. */
+static int sw_apply_text(struct sw_state *st, const char *text, size_t len,
+			 int *lineno)
+{
+	char *copy, *rest, *line;
+	const char *why = NULL;
+
+	copy = kvmalloc(len + 1, GFP_KERNEL);
+	if (!copy)
+		return -ENOMEM;
+	memcpy(copy, text, len);
+	copy[len] = '\0';
+	for (rest = copy; !why && (line = strsep(&rest, "\n"));) {
+		++*lineno;
+		why = sw_parse_line(st, line);
+	}
+	kvfree(copy);
+	if (why) {
+		pr_notice_ratelimited("switchsim: state:%d: %s\n", *lineno, why);
+		return -EINVAL;
+	}
+	return 0;
 }
 
 static int sw_state_open(struct inode *inode, struct file *file)
 {
-	if ((file->f_mode & FMODE_WRITE) && (file->f_flags & O_TRUNC)) {
-		mutex_lock(&sw.lock);
-		sw_default(&sw.st);
-		mutex_unlock(&sw.lock);
+	struct sw_writer *w = NULL;
+	int err;
+
+	if (file->f_mode & FMODE_WRITE) {
+		w = kzalloc(sizeof(*w), GFP_KERNEL);
+		if (!w)
+			return -ENOMEM;
+		mutex_init(&w->lock);
+		w->replace = file->f_flags & O_TRUNC;
+		if (w->replace) {
+			sw_default(&w->st);
+		} else {
+			mutex_lock(&sw.lock);
+			w->st = sw.st;
+			mutex_unlock(&sw.lock);
+		}
 	}
-	return single_open(file, sw_state_show, NULL);
+	err = single_open(file, sw_state_show, w);
+	if (err)
+		kfree(w);
+	return err;
 }
 
-/* Every line of one write applies, or none does. */
 static ssize_t sw_state_write(struct file *file, const char __user *ubuf,
 			      size_t count, loff_t *ppos)
 {
-	struct sw_state *st;
-	char *text, *rest, *line;
-	int lineno = 0;
+	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
 	ssize_t ret = count;
+	size_t done, old;
 
-	if (count > SW_WRITE_MAX)
-		return -EFBIG;
-	text = memdup_user_nul(ubuf, count);
-	if (IS_ERR(text))
-		return PTR_ERR(text);
-	st = kmalloc(sizeof(*st), GFP_KERNEL);
-	if (!st) {
-		kfree(text);
-		return -ENOMEM;
+	mutex_lock(&w->lock);
+	if (w->err) {
+		ret = w->err;
+		goto out;
 	}
-	if (strlen(text) != count)
-		ret = -EINVAL;
+	if (count > SW_STATE_MAX - w->len) {
+		ret = -EFBIG;
+		goto fail;
+	}
+	if (w->len + count > w->cap) {
+		size_t cap = max3(w->cap * 2, w->len + count, (size_t)PAGE_SIZE);
+		char *text;
 
-	mutex_lock(&sw.lock);
-	*st = sw.st;
-	for (rest = text; ret > 0 && (line = strsep(&rest, "\n"));) {
-		lineno++;
-		if (!sw_parse_line(st, line)) {
-			pr_notice_ratelimited("switchsim: state:%d: not a setting\n",
-					      lineno);
-			ret = -EINVAL;
+		cap = min_t(size_t, cap, SW_STATE_MAX);
+		text = kvrealloc(w->text, w->cap, cap, GFP_KERNEL);
+		if (!text) {
+			ret = -ENOMEM;
+			goto fail;
+		}
+		w->text = text;
+		w->cap = cap;
+	}
+	if (copy_from_user(w->text + w->len, ubuf, count)) {
+		ret = -EFAULT;
+		goto fail;
+	}
+	if (memchr(w->text + w->len, '\0', count)) {
+		ret = -EINVAL;
+		goto fail;
+	}
+	old = w->len;
+	w->len += count;
+	/* A line split across writes is checked once its end has come. */
+	for (done = w->len; done > old && w->text[done - 1] != '\n';)
+		done--;
+	if (done > old) {
+		ret = sw_apply_text(&w->st, w->text + w->checked,
+				    done - 1 - w->checked, &w->lineno);
+		if (ret)
+			goto fail;
+		w->checked = done;
+		ret = count;
+	}
+	goto out;
+fail:
+	w->err = ret;
+out:
+	mutex_unlock(&w->lock);
+	return ret;
+}
+
+/* The last line may lack its newline: check it here, where close() tells. */
+static int sw_state_flush(struct file *file, fl_owner_t id)
+{
+	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
+	struct sw_state *st;
+	int lineno, err;
+
+	if (!w)
+		return 0;
+	mutex_lock(&w->lock);
+	err = w->err;
+	if (!err && w->len > w->checked) {
+		st = kmemdup(&w->st, sizeof(*st), GFP_KERNEL);
+		lineno = w->lineno;
+		err = st ? sw_apply_text(st, w->text + w->checked,
+					 w->len - w->checked, &lineno) : -ENOMEM;
+		kfree(st);
+	}
+	mutex_unlock(&w->lock);
+	return err;
+}
+
+static int sw_state_release(struct inode *inode, struct file *file)
+{
+	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
+	struct sw_state *st;
+	int lineno = 0;
+
+	if (!w)
+		return single_release(inode, file);
+	if (!w->err && w->len > w->checked)
+		w->err = sw_apply_text(&w->st, w->text + w->checked,
+				       w->len - w->checked, &w->lineno);
+	if (!w->err && w->replace) {
+		mutex_lock(&sw.lock);
+		sw.st = w->st;
+		mutex_unlock(&sw.lock);
+	} else if (!w->err && w->len) {
+		/* On top of the state as it is now: concurrent changes all count. */
+		st = kmalloc(sizeof(*st), GFP_KERNEL);
+		if (st) {
+			mutex_lock(&sw.lock);
+			*st = sw.st;
+			if (!sw_apply_text(st, w->text, w->len, &lineno))
+				sw.st = *st;
+			mutex_unlock(&sw.lock);
+			kfree(st);
 		}
 	}
-	if (ret > 0)
-		sw.st = *st;
-	mutex_unlock(&sw.lock);
-
-	kfree(st);
-	kfree(text);
-	return ret;
+	kvfree(w->text);
+	mutex_destroy(&w->lock);
+	kfree(w);
+	return single_release(inode, file);
 }
 
 static const struct file_operations sw_state_fops = {
@@ -460,8 +624,9 @@ static const struct file_operations sw_state_fops = {
 	.open		= sw_state_open,
 	.read		= seq_read,
 	.write		= sw_state_write,
+	.flush		= sw_state_flush,
 	.llseek		= seq_lseek,
-	.release	= single_release,
+	.release	= sw_state_release,
 };
 
 static int sw_log_show(struct seq_file *m, void *unused)
@@ -520,7 +685,11 @@ static const struct file_operations sw_log_fops = {
 static void sw_debugfs_init(void)
 {
 	sw.ddir = debugfs_create_dir("switchsim", NULL);
-	debugfs_create_file("state", 0600, sw.ddir, NULL, &sw_state_fops);
+	/*
+	 * The safe proxy drops flush, and with it the error of a bad last
+	 * line. Each open holds the module, so the file outlives no fops.
+	 */
+	debugfs_create_file_unsafe("state", 0600, sw.ddir, NULL, &sw_state_fops);
 	debugfs_create_file("log", 0600, sw.ddir, NULL, &sw_log_fops);
 	debugfs_create_x32("fail_ioctl_code", 0600, sw.ddir, &sw.fail_code);
 	debugfs_create_u32("fail_ioctl_errno", 0600, sw.ddir, &sw.fail_errno);
@@ -529,10 +698,14 @@ static void sw_debugfs_init(void)
 
 static int __init sw_init(void)
 {
+	uuid_t boot;
 	int err;
 
 	mutex_init(&sw.lock);
 	sw_default(&sw.st);
+	/* This load's boot: no hold outlives the state that keeps it. */
+	uuid_gen(&boot);
+	snprintf(sw.boot, sizeof(sw.boot), "%pUb", &boot);
 	sw.log = kvmalloc(SW_LOG_SIZE, GFP_KERNEL);
 	if (!sw.log)
 		return -ENOMEM;
