@@ -48,43 +48,18 @@
 #include <linux/uaccess.h>
 #include <linux/uuid.h>
 
+#include "../model/swmodel.h"
+
 #define SW_REQ_STATUS	SIOCGMIIREG
 #define SW_REQ_HEADER	(SIOCDEVPRIVATE + 14)
 #define SW_REQ_LED	(SIOCDEVPRIVATE + 15)
-#define SW_STATUS_WORDS	20
-#define SW_PORTS	5
-#define SW_REGS		16
 #define SW_LOG_SIZE	(64 * 1024)
-#define SW_LINE_MAX	512
-#define SW_STATE_MAX	(1024 * 1024)	/* bytes one open may write */
 #define SW_PROC_SHOWN	64
 
-struct sw_port {
-	u32 link;		/* non-zero: up */
-	u32 speed;
-	u32 duplex;		/* non-zero: full */
-	s64 down_until;		/* ms on the boot clock; reads down before it */
-};
-
-struct sw_state {
-	struct sw_port port[SW_PORTS];	/* lan0..lan3, wan */
-	u32 led;			/* 0 off, 1 green, 2 amber */
-	u32 header;			/* 0 off, 1 on */
-	int nregs;
-	struct { u32 addr, value; } reg[SW_REGS];
-};
-
-static const char *const sw_port_name[SW_PORTS] = {
-	"lan0", "lan1", "lan2", "lan3", "wan"
-};
-static const char *const sw_link_words[] = { "down", "up" };
-static const char *const sw_duplex_words[] = { "half", "full" };
-static const char *const sw_led_words[] = { "off", "green", "amber" };
-static const char *const sw_header_words[] = { "off", "on" };
-
 static struct switchsim {
-	struct mutex lock;	/* state and log */
-	struct sw_state st;
+	struct mutex lock;	/* state, log and text */
+	struct swm_state st;
+	char text[SWM_TEXT_MAX];	/* the state printed, too big for a stack */
 	char *log;
 	size_t log_len;
 	u32 fail_code;
@@ -93,43 +68,21 @@ static struct switchsim {
 	struct net_device *dev;
 	struct dentry *ddir;
 	struct proc_dir_entry *proc;
-	char boot[UUID_STRING_LEN + 1];
+	char boot[SWM_BOOT_LEN + 1];
 } sw;
 
-static const char sw_hold_reason[] =
-	"a hold is its end in ms on the boot clock and its boot id";
-
-static void sw_default(struct sw_state *st)
-{
-	static const struct sw_port ports[SW_PORTS] = {
-		{ 1, 1000, 1, 0 }, { 1, 100, 1, 0 }, { 0, 0, 0, 0 },
-		{ 0, 0, 0, 0 }, { 1, 1000, 1, 0 },
-	};
-
-	memset(st, 0, sizeof(*st));
-	memcpy(st->port, ports, sizeof(ports));
-	st->led = 1;
-}
-
-static s64 sw_now_ms(void)
+static struct swm_clock sw_clock(void)
 {
 	/* Not the wall clock: that jumps at the first NTP sync. */
-	return ktime_to_ms(ktime_get_boottime());
+	struct swm_clock clk = { ktime_to_ms(ktime_get_boottime()), sw.boot };
+
+	return clk;
 }
 
-/* Appends one line to the log; the caller holds the lock. */
-static __printf(1, 2) void sw_log_locked(const char *fmt, ...)
+/* Appends one line, n bytes without its newline; the caller holds the lock. */
+static void sw_log_locked(const char *line, size_t n)
 {
-	char line[SW_LINE_MAX];
-	va_list ap;
-	size_t n;
-
-	va_start(ap, fmt);
-	n = vscnprintf(line, sizeof(line) - 1, fmt, ap);
-	va_end(ap);
-	line[n++] = '\n';
-
-	if (sw.log_len + n > SW_LOG_SIZE) {
+	if (sw.log_len + n + 1 > SW_LOG_SIZE) {
 		/* Keep the newer half, from the start of a line. */
 		char *keep = memchr(sw.log + sw.log_len / 2, '\n',
 				    sw.log_len - sw.log_len / 2);
@@ -139,22 +92,20 @@ static __printf(1, 2) void sw_log_locked(const char *fmt, ...)
 		sw.log_len -= drop;
 	}
 	memcpy(sw.log + sw.log_len, line, n);
-	sw.log_len += n;
+	sw.log[sw.log_len + n] = '\n';
+	sw.log_len += n + 1;
 }
 
 /* The request block and the caller's data, as the preloaded switch logs them. */
 static void sw_log_request(unsigned int cmd, const struct ifreq *ifr,
 			   const void *data, size_t size)
 {
-	char block[2 * sizeof(*ifr) + 1];
-	char hex[2 * SW_STATUS_WORDS * 4 + 1];
+	char line[SWM_LINE_MAX];
+	int n = swm_log_ioctl(line, sizeof(line), SWM_NO_FD, cmd, ifr,
+			      sizeof(*ifr), data, size);
 
-	*bin2hex(block, ifr, sizeof(*ifr)) = '\0';
-	/* The pointer's bytes are the only ones that differ from run to run. */
-	memset(block + 2 * offsetof(struct ifreq, ifr_data), '*',
-	       2 * sizeof(void *));
-	*bin2hex(hex, data, size) = '\0';
-	sw_log_locked("ioctl S 0x%04x block=%s data=%s", cmd, block, hex);
+	if (n > 0)
+		sw_log_locked(line, n);
 }
 
 static int sw_injected_error(unsigned int cmd)
@@ -166,22 +117,10 @@ static int sw_injected_error(unsigned int cmd)
 	return 0;
 }
 
-static struct sw_port sw_port_now(const struct sw_state *st, int i)
-{
-	struct sw_port p = st->port[i];
-
-	if (p.down_until > sw_now_ms()) {
-		p.link = 0;
-		p.speed = 0;
-		p.duplex = 0;
-	}
-	return p;
-}
-
 static int sw_eth_ioctl(struct net_device *dev, struct ifreq *ifr, int cmd)
 {
-	u32 rec[SW_STATUS_WORDS];
-	int err, i;
+	u32 rec[SWM_STATUS_WORDS];
+	int err;
 
 	if (cmd != SW_REQ_STATUS)
 		return -EOPNOTSUPP;
@@ -191,15 +130,8 @@ static int sw_eth_ioctl(struct net_device *dev, struct ifreq *ifr, int cmd)
 	mutex_lock(&sw.lock);
 	sw_log_request(cmd, ifr, rec, sizeof(rec));
 	err = sw_injected_error(cmd);
-	if (!err) {
-		for (i = 0; i < SW_PORTS; i++) {
-			struct sw_port p = sw_port_now(&sw.st, i);
-
-			rec[5 + i] = p.link;
-			rec[10 + i] = p.speed;
-			rec[15 + i] = p.duplex;
-		}
-	}
+	if (!err)
+		swm_status(&sw.st, sw_clock().now, rec);
 	mutex_unlock(&sw.lock);
 
 	if (!err && copy_to_user(ifr->ifr_data, rec, sizeof(rec)))
@@ -222,12 +154,9 @@ static int sw_siocdevprivate(struct net_device *dev, struct ifreq *ifr,
 	mutex_lock(&sw.lock);
 	sw_log_request(cmd, ifr, &v, sizeof(v));
 	err = sw_injected_error(cmd);
-	if (!err && cmd == SW_REQ_LED && v <= 2)
-		sw.st.led = v;
-	else if (!err && cmd == SW_REQ_HEADER && v <= 1)
-		sw.st.header = v;
-	else if (!err)
-		err = -EINVAL;
+	if (!err)
+		err = cmd == SW_REQ_LED ? swm_set_led(&sw.st, v) :
+		      swm_set_header(&sw.st, v);
 	mutex_unlock(&sw.lock);
 	return err;
 }
@@ -252,33 +181,23 @@ static ssize_t sw_proc_write(struct file *file, const char __user *ubuf,
 			     size_t count, loff_t *ppos)
 {
 	char buf[SW_PROC_SHOWN];
-	char hex[2 * SW_PROC_SHOWN + 1];
+	char line[SWM_LINE_MAX];
 	size_t shown = min(count, sizeof(buf));
 	bool fail = READ_ONCE(sw.fail_proc);
-	bool ok = count == 5;
-	s64 until;
-	int i;
+	int n, err = -EIO;
 
 	if (copy_from_user(buf, ubuf, shown))
 		return -EFAULT;
-	for (i = 0; ok && i < 5; i++)
-		ok = buf[i] >= '0' && buf[i] <= (i ? '1' : '9');
 
 	mutex_lock(&sw.lock);
-	*bin2hex(hex, buf, shown) = '\0';
-	sw_log_locked("switch_phy %s", hex);
-	if (ok && !fail) {
-		until = sw_now_ms() + (s64)(buf[0] - '0') * 1000;
-		/* A shorter cycle does not end a longer one still running. */
-		for (i = 0; i < 4; i++)
-			if (buf[4 - i] == '1' && sw.st.port[i].down_until < until)
-				sw.st.port[i].down_until = until;
-	}
+	n = swm_log_switch_phy(line, sizeof(line), buf, shown);
+	if (n > 0)
+		sw_log_locked(line, n);
+	if (!fail)
+		err = count == shown ?
+		      swm_cycle(&sw.st, sw_clock().now, buf, count) : -EINVAL;
 	mutex_unlock(&sw.lock);
-
-	if (fail)
-		return -EIO;
-	return ok ? count : -EINVAL;
+	return err ? err : count;
 }
 
 static const struct proc_ops sw_proc_ops = {
@@ -286,160 +205,17 @@ static const struct proc_ops sw_proc_ops = {
 	.proc_lseek	= noop_llseek,
 };
 
-/* A state word, or the number where there is no word for it. */
-static void sw_show_word(struct seq_file *m, u32 v, const char *const *words,
-			 u32 nwords)
-{
-	if (v < nwords)
-		seq_printf(m, " %s", words[v]);
-	else
-		seq_printf(m, " %u", v);
-}
-
 static int sw_state_show(struct seq_file *m, void *unused)
 {
-	const struct sw_state *st = &sw.st;
-	s64 now = sw_now_ms();
-	int i;
+	struct swm_clock clk = sw_clock();
+	int n;
 
 	mutex_lock(&sw.lock);
-	seq_puts(m, "# switchsim state; edit freely, one setting a line.\n"
-		    "# port link speed duplex [held down until: ms on the boot clock, boot id]\n");
-	for (i = 0; i < SW_PORTS; i++) {
-		const struct sw_port *p = &st->port[i];
-
-		seq_puts(m, sw_port_name[i]);
-		sw_show_word(m, p->link, sw_link_words, 2);
-		seq_printf(m, " %u", p->speed);
-		sw_show_word(m, p->duplex, sw_duplex_words, 2);
-		if (p->down_until > now)
-			seq_printf(m, " %lld %s", p->down_until, sw.boot);
-		seq_putc(m, '\n');
-	}
-	seq_puts(m, "led");
-	sw_show_word(m, st->led, sw_led_words, 3);
-	seq_puts(m, "\nheader");
-	sw_show_word(m, st->header, sw_header_words, 2);
-	seq_putc(m, '\n');
-	for (i = 0; i < st->nregs; i++)
-		seq_printf(m, "reg 0x%08x 0x%08x\n", st->reg[i].addr,
-			   st->reg[i].value);
+	n = swm_print(&sw.st, &clk, sw.text, sizeof(sw.text));
+	if (n > 0)
+		seq_write(m, sw.text, n);
 	mutex_unlock(&sw.lock);
-	return 0;
-}
-
-/* Decimal or 0x hex; no sign, no octal. */
-static bool sw_parse_u32(const char *s, u32 *out)
-{
-	if (!*s || *s == '+' || *s == '-')
-		return false;
-	if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
-		return s[2] && s[2] != '+' && !kstrtou32(s + 2, 16, out);
-	return !kstrtou32(s, 10, out);
-}
-
-static bool sw_parse_word(const char *s, const char *const *words, int nwords,
-			  u32 *out)
-{
-	int i;
-
-	for (i = 0; i < nwords; i++) {
-		if (!strcmp(s, words[i])) {
-			*out = i;
-			return true;
-		}
-	}
-	return sw_parse_u32(s, out);
-}
-
-static bool sw_set_reg(struct sw_state *st, u32 addr, u32 value)
-{
-	int i;
-
-	for (i = 0; i < st->nregs; i++) {
-		if (st->reg[i].addr == addr) {
-			st->reg[i].value = value;
-			return true;
-		}
-	}
-	if (st->nregs == SW_REGS)
-		return false;
-	st->reg[st->nregs].addr = addr;
-	st->reg[st->nregs].value = value;
-	st->nregs++;
-	return true;
-}
-
-/* 36 characters of a lower-case uuid, as the boot ids are written. */
-static bool sw_is_boot_id(const char *s)
-{
-	int i;
-
-	if (strlen(s) != UUID_STRING_LEN)
-		return false;
-	for (i = 0; i < UUID_STRING_LEN; i++) {
-		if (i == 8 || i == 13 || i == 18 || i == 23) {
-			if (s[i] != '-')
-				return false;
-		} else if (!isdigit(s[i]) && (s[i] < 'a' || s[i] > 'f')) {
-			return false;
-		}
-	}
-	return true;
-}
-
-static const char *sw_parse_port(struct sw_port *p, char **tok, int n)
-{
-	struct sw_port q = { 0 };
-
-	if ((n != 4 && n != 6) ||
-	    !sw_parse_word(tok[1], sw_link_words, 2, &q.link) ||
-	    !sw_parse_u32(tok[2], &q.speed) ||
-	    !sw_parse_word(tok[3], sw_duplex_words, 2, &q.duplex))
-		return n == 5 ? sw_hold_reason : "not a setting";
-	if (n == 6) {
-		if (!isdigit(tok[4][0]) || kstrtos64(tok[4], 10, &q.down_until) ||
-		    !sw_is_boot_id(tok[5]))
-			return sw_hold_reason;
-		/* A hold from before this load of the driver holds nothing. */
-		if (strcmp(tok[5], sw.boot))
-			q.down_until = 0;
-	}
-	*p = q;
-	return NULL;
-}
-
-/* One line of state text applied to st: NULL, or why it is not one. */
-static const char *sw_parse_line(struct sw_state *st, char *line)
-{
-	static const char bad[] = "not a setting";
-	char *tok[6], *t;
-	u32 addr, value;
-	int n = 0, i;
-
-	while ((t = strsep(&line, " \t\r"))) {
-		if (!*t)
-			continue;
-		if (n == 0 && t[0] == '#')
-			return NULL;
-		if (n == ARRAY_SIZE(tok))
-			return bad;
-		tok[n++] = t;
-	}
-	if (n == 0)
-		return NULL;
-	for (i = 0; i < SW_PORTS; i++)
-		if (!strcmp(tok[0], sw_port_name[i]))
-			return sw_parse_port(&st->port[i], tok, n);
-	if (!strcmp(tok[0], "led") && n == 2)
-		return sw_parse_word(tok[1], sw_led_words, 3, &st->led) ? NULL : bad;
-	if (!strcmp(tok[0], "header") && n == 2)
-		return sw_parse_word(tok[1], sw_header_words, 2, &st->header) ?
-		       NULL : bad;
-	if (!strcmp(tok[0], "reg") && n == 3)
-		return sw_parse_u32(tok[1], &addr) && sw_parse_u32(tok[2], &value) &&
-		       sw_set_reg(st, addr, value) ? NULL : "not a register, or no room";
-	return bad;
+	return n < 0 ? n : 0;
 }
 
 /*
@@ -451,33 +227,29 @@ struct sw_writer {
 	char *text;		/* everything written, not NUL-terminated */
 	size_t len, cap;
 	size_t checked;		/* text[0..checked) is whole lines, all good */
-	int lineno;
+	unsigned int lineno;
 	int err;		/* a write failed: the state stays as it was */
 	bool replace;		/* opened with O_TRUNC */
-	struct sw_state st;	/* the checked lines applied */
+	struct swm_state st;	/* the checked lines applied */
 };
 
 /* Applies len bytes of lines to st; lineno counts them. */
-static int sw_apply_text(struct sw_state *st, const char *text, size_t len,
-			 int *lineno)
+static int sw_apply_text(struct swm_state *st, const char *text, size_t len,
+			 unsigned int *lineno)
 {
-	char *copy, *rest, *line;
-	const char *why = NULL;
+	const char *end = text + len;
+	struct swm_clock clk = sw_clock();
+	struct swm_error why;
+	int err = swm_apply(st, text, len, &clk, &why);
 
-	copy = kvmalloc(len + 1, GFP_KERNEL);
-	if (!copy)
-		return -ENOMEM;
-	memcpy(copy, text, len);
-	copy[len] = '\0';
-	for (rest = copy; !why && (line = strsep(&rest, "\n"));) {
+	if (err) {
+		pr_notice_ratelimited("switchsim: state:%u: %s\n",
+				      *lineno + why.line, why.why);
+		return err;
+	}
+	for (; (text = memchr(text, '\n', end - text)); text++)
 		++*lineno;
-		why = sw_parse_line(st, line);
-	}
-	kvfree(copy);
-	if (why) {
-		pr_notice_ratelimited("switchsim: state:%d: %s\n", *lineno, why);
-		return -EINVAL;
-	}
+	++*lineno;
 	return 0;
 }
 
@@ -493,7 +265,7 @@ static int sw_state_open(struct inode *inode, struct file *file)
 		mutex_init(&w->lock);
 		w->replace = file->f_flags & O_TRUNC;
 		if (w->replace) {
-			sw_default(&w->st);
+			swm_default(&w->st);
 		} else {
 			mutex_lock(&sw.lock);
 			w->st = sw.st;
@@ -518,7 +290,7 @@ static ssize_t sw_state_write(struct file *file, const char __user *ubuf,
 		ret = w->err;
 		goto out;
 	}
-	if (count > SW_STATE_MAX - w->len) {
+	if (count > SWM_STATE_MAX - w->len) {
 		ret = -EFBIG;
 		goto fail;
 	}
@@ -526,7 +298,7 @@ static ssize_t sw_state_write(struct file *file, const char __user *ubuf,
 		size_t cap = max3(w->cap * 2, w->len + count, (size_t)PAGE_SIZE);
 		char *text;
 
-		cap = min_t(size_t, cap, SW_STATE_MAX);
+		cap = min_t(size_t, cap, SWM_STATE_MAX);
 		text = kvrealloc(w->text, w->cap, cap, GFP_KERNEL);
 		if (!text) {
 			ret = -ENOMEM;
@@ -568,8 +340,9 @@ out:
 static int sw_state_flush(struct file *file, fl_owner_t id)
 {
 	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
-	struct sw_state *st;
-	int lineno, err;
+	struct swm_state *st;
+	unsigned int lineno;
+	int err;
 
 	if (!w)
 		return 0;
@@ -589,8 +362,8 @@ static int sw_state_flush(struct file *file, fl_owner_t id)
 static int sw_state_release(struct inode *inode, struct file *file)
 {
 	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
-	struct sw_state *st;
-	int lineno = 0;
+	struct swm_state *st;
+	unsigned int lineno = 0;
 
 	if (!w)
 		return single_release(inode, file);
@@ -651,7 +424,7 @@ static int sw_log_open(struct inode *inode, struct file *file)
 static ssize_t sw_log_write(struct file *file, const char __user *ubuf,
 			    size_t count, loff_t *ppos)
 {
-	char line[SW_LINE_MAX];
+	char line[SWM_LINE_MAX];
 	size_t n = count;
 
 	if (!count)
@@ -664,10 +437,9 @@ static ssize_t sw_log_write(struct file *file, const char __user *ubuf,
 		n--;
 	if (!n || memchr(line, '\n', n) || memchr(line, '\0', n))
 		return -EINVAL;
-	line[n] = '\0';
 
 	mutex_lock(&sw.lock);
-	sw_log_locked("%s", line);
+	sw_log_locked(line, n);
 	mutex_unlock(&sw.lock);
 	return count;
 }
@@ -702,7 +474,7 @@ static int __init sw_init(void)
 	int err;
 
 	mutex_init(&sw.lock);
-	sw_default(&sw.st);
+	swm_default(&sw.st);
 	/* This load's boot: no hold outlives the state that keeps it. */
 	uuid_gen(&boot);
 	snprintf(sw.boot, sizeof(sw.boot), "%pUb", &boot);
