@@ -99,7 +99,7 @@ TEST(WanLed, SendsTheColourAsTwoBytes)
 		EXPECT_EQ(r.out, "") << c.word;
 		EXPECT_EQ(r.err, "") << c.word;
 		std::vector<std::string> want = {
-			"socket S",
+			"socket S inet dgram",
 			"ioctl S 0x89ff block=" + expected_block() + " data=" + hex_u16(c.flags),
 			"close S",
 		};
@@ -122,7 +122,7 @@ TEST(AtherosHeader, DriverRequestThenRegisterTool)
 		EXPECT_EQ(r.out, "") << c.word;
 		EXPECT_EQ(r.err, "") << c.word;
 		std::vector<std::string> want = {
-			"socket S",
+			"socket S inet dgram",
 			"ioctl S 0x89fe block=" + expected_block() + " data=" + hex_u16(c.flags),
 			"close S",
 			std::string("system /sbin/ethreg -i phy0 0x0000009c=") + c.value,

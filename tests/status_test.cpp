@@ -54,7 +54,7 @@ TEST(Status, SendsZeroedRecordWithUnitNumbers)
 	std::string record;
 	for (uint32_t i = 0; i < 20; i++)
 		record += hex_u32(i < 5 ? i : 0);
-	EXPECT_EQ(r.log, seen({ "socket S", "ioctl S 0x8948 block=" + expected_block() + " data=" + record,
+	EXPECT_EQ(r.log, seen({ "socket S inet dgram", "ioctl S 0x8948 block=" + expected_block() + " data=" + record,
 				"close S" }));
 }
 
@@ -71,8 +71,8 @@ TEST(Status, DriverFailures)
 		  { "socket -1 EACCES" } },
 		{ "SWITCHSIM_FAIL_SOCKET", "EINTR", "socket failed, " + errtext(EINTR) + "\n",
 		  { "socket -1 EINTR" } },
-		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:EIO", "ioctl error!\n", { "socket S", "", "close S" } },
-		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:ENODEV", "ioctl error!\n", { "socket S", "", "close S" } },
+		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:EIO", "ioctl error!\n", { "socket S inet dgram", "", "close S" } },
+		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:ENODEV", "ioctl error!\n", { "socket S inet dgram", "", "close S" } },
 	};
 	for (const auto &c : cases) {
 		if (!can_inject(c.var, c.value))
@@ -146,7 +146,7 @@ TEST(Privilege, OnlyTheReportNeedsNetAdmin)
 		const char *out, *err, *state; // state: a line the state file then holds
 		std::vector<std::string> log;
 	} cases[] = {
-		{ { "-s" }, 255, "", "ioctl error!\n", "\nled off\n", { "socket S", "close S" } },
+		{ { "-s" }, 255, "", "ioctl error!\n", "\nled off\n", { "socket S inet dgram", "close S" } },
 		{ { "-l", "green" }, 0, "", "", "\nled green\n", {} },
 		{ { "-e", "on" }, 0, "", "", "\nheader on\n", {} },
 	};
