@@ -240,6 +240,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	}
 
 	struct ifreq ifr;
+	memset(&ifr, 0, sizeof(ifr));
 	int err = copy_user(&ifr, arg, sizeof(ifr));
 	if (err)
 		return fail_with(err);
@@ -253,7 +254,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	}
 	if (request == REQ_STATUS && !net_admin())
 		return fail_with(EPERM);
-	unsigned char data[STATUS_SIZE];
+	unsigned char data[STATUS_SIZE] = { 0 };
 	err = copy_user(data, ifr.ifr_data, size);
 	if (err)
 		return fail_with(err);

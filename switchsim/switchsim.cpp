@@ -152,6 +152,7 @@ static int run(char **argv)
 			break;
 		/* Traced, it stops for every signal too: those go on to it. */
 		if (WSTOPSIG(status) != SIGTRAP) {
+			// NOLINTNEXTLINE(performance-no-int-to-ptr): ptrace takes the signal as its data
 			ptrace(PTRACE_CONT, pid, NULL, (void *)(long)WSTOPSIG(status));
 			continue;
 		}
