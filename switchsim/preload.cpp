@@ -3,14 +3,17 @@
  * preloaded into a program (LD_PRELOAD).
  *
  * - socket(), close(): passed on to the system, and logged, so every
- *   socket can be seen closed exactly once.
+ *   socket can be seen closed exactly once, and with what family and type
+ *   it was opened.
  * - ioctl() on "phy0" with 0x8948 (port status), 0x89FF (WAN LED) and
  *   0x89FE (Atheros header): answered from the state files and logged with
- *   the exact bytes of the request block and of the data at ifr_data.
- *   Anything else goes on to the system, so the kernel answers.
+ *   the exact bytes of the request block and of the data at ifr_data. As
+ *   in a kernel, a bad pointer is EFAULT. Anything else goes on to the
+ *   system untouched, so the kernel answers.
  * - system(): logged, then run by the real shell with "/proc/switch_phy"
  *   and "/sbin/ethreg" mapped to stand-ins; a five-digit link cycle written
  *   to the driver file is applied: mask bit i (digit 5-i) holds LAN i down.
+ * Programs may call all of these from any thread.
  * - The kernel's own check comes first: 0x8948 is its SIOCGMIIREG, which
  *   it refuses with EPERM to a process without CAP_NET_ADMIN before any
  *   driver sees it, so such a request is neither answered nor logged.
@@ -497,14 +500,16 @@ static void fork_child(void)
  */
 static int run_shell(const char *command)
 {
+	static char *none[] = { NULL };
+	char **from = environ ? environ : none; /* NULL after clearenv() */
 	size_t n = 0;
-	for (char **e = environ; *e; e++)
+	for (char **e = from; *e; e++)
 		n++;
 	char **env = static_cast<char **>(calloc(n + 1, sizeof(*env)));
 	if (!env)
 		return fail_with(ENOMEM);
 	n = 0;
-	for (char **e = environ; *e; e++)
+	for (char **e = from; *e; e++)
 		if (strncmp(*e, "LD_PRELOAD=", 11) != 0)
 			env[n++] = *e;
 
