@@ -16,9 +16,11 @@ endif()
 if(VOK_SWITCHSIM)
   string(STRIP "${VOK_RUNNER} $<TARGET_FILE:ethreg>" VOK_ETHREG)
   set(VOK_PRELOAD "$<TARGET_FILE:switchsim_preload>")
+  set(VOK_PROBE "$<TARGET_FILE:preload_probe>")
 else()
   set(VOK_ETHREG "")
   set(VOK_PRELOAD "")
+  set(VOK_PROBE "")
 endif()
 # The C library the tool is linked against, by the name it is NEEDED as,
 # and the root its loader and libraries are found under.
@@ -50,6 +52,7 @@ tool=$<TARGET_FILE:vok_eth>
 floor=$<TARGET_FILE:vok_floor>
 strerror=$<TARGET_FILE:vok_strerror>
 preload=${VOK_PRELOAD}
+probe=${VOK_PROBE}
 ethreg=${VOK_ETHREG}
 libc=${VOK_LIBC}
 libc_root=${VOK_LIBC_ROOT}

@@ -3,14 +3,17 @@
  * preloaded into a program (LD_PRELOAD).
  *
  * - socket(), close(): passed on to the system, and logged, so every
- *   socket can be seen closed exactly once.
+ *   socket can be seen closed exactly once, and with what family and type
+ *   it was opened.
  * - ioctl() on "phy0" with 0x8948 (port status), 0x89FF (WAN LED) and
  *   0x89FE (Atheros header): answered from the state files and logged with
- *   the exact bytes of the request block and of the data at ifr_data.
- *   Anything else goes on to the system, so the kernel answers.
+ *   the exact bytes of the request block and of the data at ifr_data. As
+ *   in a kernel, a bad pointer is EFAULT. Anything else goes on to the
+ *   system untouched, so the kernel answers.
  * - system(): logged, then run by the real shell with "/proc/switch_phy"
  *   and "/sbin/ethreg" mapped to stand-ins; a five-digit link cycle written
  *   to the driver file is applied: mask bit i (digit 5-i) holds LAN i down.
+ * Programs may call all of these from any thread.
  * - The kernel's own check comes first: 0x8948 is its SIOCGMIIREG, which
  *   it refuses with EPERM to a process without CAP_NET_ADMIN before any
  *   driver sees it, so such a request is neither answered nor logged.
@@ -29,19 +32,30 @@
  */
 #include "simstate.h"
 
+#include <atomic>
+
+#include <dirent.h>
 #include <dlfcn.h>
+#include <limits.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <net/if.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 enum { REQ_STATUS = 0x8948, REQ_HEADER = 0x89FE, REQ_LED = 0x89FF, STATUS_SIZE = 80 };
@@ -53,47 +67,49 @@ template <typename F> static F real(const char *name)
 
 static struct sim_faults faults;
 
-/* Before the program runs: a malformed fault or an unsafe state directory
- * must not let it go ahead. */
-__attribute__((constructor)) static void switchsim_init(void)
-{
-	if (!sim_faults(&faults) || !sim_dir())
-		_exit(2);
-}
-
 /* Sockets by descriptor: open now, or closed already (a second close is
- * logged too). */
+ * logged too). Any thread may look a socket up while another adds one, so
+ * the table grows by pages that, once there, never move or go. */
 enum { OPEN = 1, CLOSED = 2 };
-static unsigned char *sock_state;
-static size_t sock_states;
+enum { SOCK_PAGE_BITS = 15, SOCK_PAGE = 1 << SOCK_PAGE_BITS, SOCK_PAGES = (INT_MAX >> SOCK_PAGE_BITS) + 1 };
+static std::atomic<std::atomic<unsigned char> *> sock_page[SOCK_PAGES];
 
 static bool tracked(int fd, int state)
 {
-	return fd >= 0 && (size_t)fd < sock_states && sock_state[fd] == state;
+	if (fd < 0)
+		return false;
+	std::atomic<unsigned char> *page = sock_page[fd >> SOCK_PAGE_BITS].load(std::memory_order_acquire);
+	return page && page[fd & (SOCK_PAGE - 1)].load(std::memory_order_relaxed) == state;
 }
 
 static void track(int fd, unsigned char state)
 {
-	if ((size_t)fd >= sock_states) {
-		size_t n = ((size_t)fd + 64) & ~(size_t)63;
-		unsigned char *more = static_cast<unsigned char *>(realloc(sock_state, n));
-		if (!more) {
+	std::atomic<std::atomic<unsigned char> *> &slot = sock_page[fd >> SOCK_PAGE_BITS];
+	std::atomic<unsigned char> *page = slot.load(std::memory_order_acquire);
+	if (!page) {
+		void *mem = calloc(SOCK_PAGE, sizeof(*page));
+		if (!mem) {
 			/* Untracked, its requests would reach the kernel unseen. */
 			fprintf(stderr, "switchsim: socket %d: %s\n", fd, strerror(ENOMEM));
 			_exit(2);
 		}
-		memset(more + sock_states, 0, n - sock_states);
-		sock_state = more;
-		sock_states = n;
+		std::atomic<unsigned char> *fresh = static_cast<std::atomic<unsigned char> *>(mem);
+		if (slot.compare_exchange_strong(page, fresh, std::memory_order_acq_rel))
+			page = fresh;
+		else
+			free(mem); /* another thread's page came first: page holds it */
 	}
-	sock_state[fd] = state;
+	page[fd & (SOCK_PAGE - 1)].store(state, std::memory_order_relaxed);
 }
 
-static void hex(char *out, const unsigned char *p, size_t n)
+/* The family and type by name: their numbers differ between targets. */
+static const char *name_of(int v, const int *values, const char *const *names, size_t n, char num[12])
 {
 	for (size_t i = 0; i < n; i++)
-		snprintf(out + 2 * i, 3, "%02x", p[i]);
-	out[2 * n] = '\0';
+		if (values[i] == v)
+			return names[i];
+	snprintf(num, 12, "%d", v);
+	return num;
 }
 
 extern "C" int socket(int domain, int type, int protocol) noexcept
@@ -106,7 +122,14 @@ extern "C" int socket(int domain, int type, int protocol) noexcept
 	int fd = real<int (*)(int, int, int)>("socket")(domain, type, protocol);
 	if (fd >= 0)
 		track(fd, OPEN);
-	sim_log("socket %d", fd);
+	static const int families[] = { AF_INET, AF_INET6, AF_UNIX, AF_NETLINK, AF_PACKET };
+	static const char *const family_names[] = { "inet", "inet6", "unix", "netlink", "packet" };
+	static const int types[] = { SOCK_DGRAM, SOCK_STREAM, SOCK_RAW, SOCK_SEQPACKET };
+	static const char *const type_names[] = { "dgram", "stream", "raw", "seqpacket" };
+	char fnum[12], tnum[12];
+	sim_log("socket %d %s %s%s%s", fd, name_of(domain, families, family_names, 5, fnum),
+		name_of(type & ~(SOCK_CLOEXEC | SOCK_NONBLOCK), types, type_names, 4, tnum),
+		type & SOCK_CLOEXEC ? " cloexec" : "", type & SOCK_NONBLOCK ? " nonblock" : "");
 	return fd;
 }
 
@@ -160,6 +183,42 @@ static int driver(unsigned long request, unsigned char *data)
 	return s.err ? -s.err : ok ? 0 : EIO;
 }
 
+/* A request as the driver's log shows it. */
+static void log_request(int fd, unsigned long request, const struct ifreq *ifr,
+			const unsigned char *data, size_t size)
+{
+	char line[SWM_LINE_MAX];
+	if (swm_log_ioctl(line, sizeof(line), fd, request, ifr, sizeof(*ifr), data, size) >= 0)
+		sim_log("%s", line);
+}
+
+/*
+ * Copies n bytes between the caller's memory and ours as a kernel does: a
+ * bad address is EFAULT, never a crash. Through a pipe, so that the kernel
+ * itself touches the caller's side.
+ */
+static int copy_user(void *to, const void *from, size_t n)
+{
+	int p[2];
+	if (pipe2(p, O_CLOEXEC) != 0)
+		return errno;
+	ssize_t w = write(p[1], from, n);
+	int err = w == (ssize_t)n ? 0 : w < 0 ? errno : EFAULT;
+	if (!err) {
+		ssize_t r = read(p[0], to, n);
+		err = r == (ssize_t)n ? 0 : r < 0 ? errno : EFAULT;
+	}
+	sim_close(p[0]);
+	sim_close(p[1]);
+	return err;
+}
+
+static int fail_with(int err)
+{
+	errno = err;
+	return -1;
+}
+
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 {
 	va_list ap;
@@ -168,40 +227,42 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	va_end(ap);
 
 	auto pass_on = real<int (*)(int, unsigned long, void *)>("ioctl");
-	struct ifreq *ifr = static_cast<struct ifreq *>(arg);
-	if (!tracked(fd, OPEN) || !ifr)
+	if (!tracked(fd, OPEN))
 		return pass_on(fd, request, arg);
-
-	/* The pointer's bytes are the only ones that differ from run to run. */
-	unsigned char block[sizeof(*ifr)];
-	char block_hex[2 * sizeof(block) + 1];
-	memcpy(block, ifr, sizeof(block));
-	hex(block_hex, block, sizeof(block));
-	memset(block_hex + 2 * offsetof(struct ifreq, ifr_data), '*', 2 * sizeof(void *));
-
+	/* Any other request's argument is not a request block: its size is
+	 * the request's own, so none of it is read here. */
 	size_t size = request == REQ_STATUS ? STATUS_SIZE
 		      : request == REQ_LED || request == REQ_HEADER ? 2 : 0;
-	if (size == 0 || strncmp(ifr->ifr_name, "phy0", IFNAMSIZ) != 0) {
-		sim_log("ioctl %d 0x%04lx block=%s passed-on", fd, request, block_hex);
+	if (size == 0) {
+		log_request(fd, request, NULL, NULL, 0);
 		return pass_on(fd, request, arg);
 	}
-	if (request == REQ_STATUS && !net_admin()) {
-		errno = EPERM;
-		return -1;
-	}
-	unsigned char *data = reinterpret_cast<unsigned char *>(ifr->ifr_data);
-	char data_hex[2 * STATUS_SIZE + 1];
-	hex(data_hex, data, size);
-	sim_log("ioctl %d 0x%04lx block=%s data=%s", fd, request, block_hex, data_hex);
 
-	int err = request == faults.ioctl_code ? faults.ioctl_errno : 0;
+	struct ifreq ifr;
+	memset(&ifr, 0, sizeof(ifr));
+	int err = copy_user(&ifr, arg, sizeof(ifr));
+	if (err)
+		return fail_with(err);
+	/* Another interface's request is the kernel's; what the caller left
+	 * in its block is none of the log's business. */
+	if (strncmp(ifr.ifr_name, "phy0", IFNAMSIZ) != 0) {
+		log_request(fd, request, NULL, NULL, 0);
+		return pass_on(fd, request, arg);
+	}
+	if (request == REQ_STATUS && !net_admin())
+		return fail_with(EPERM);
+	unsigned char data[STATUS_SIZE] = { 0 };
+	err = copy_user(data, ifr.ifr_data, size);
+	if (err)
+		return fail_with(err);
+	log_request(fd, request, &ifr, data, size);
+
+	err = request == faults.ioctl_code ? faults.ioctl_errno : 0;
 	if (!err)
 		err = driver(request, data);
-	if (err) {
-		errno = err;
-		return -1;
-	}
-	return 0;
+	if (!err && request == REQ_STATUS)
+		err = copy_user(ifr.ifr_data, data, size);
+	return err ? fail_with(err) : 0;
 }
 
 /* s in single quotes for the shell, each ' as '\''; false if it doesn't fit. */
@@ -270,39 +331,204 @@ static bool ethreg_command(char *buf, size_t size)
 	return n > 0 && (size_t)n < sizeof(path) && quote(buf, size, path);
 }
 
+/* What a run's shell wrote to the driver file, and when (on the boot clock). */
 struct cycle {
-	const unsigned char *digits;
+	char bytes[64];
 	size_t len;
+	uint64_t at;
 };
 
+/* A link cycle holds nothing unless the model takes it as one. */
 static bool hold_down(struct swm_state *st, const void *arg)
 {
 	const struct cycle *c = static_cast<const struct cycle *>(arg);
-	return swm_cycle(st, sim_clock().now, reinterpret_cast<const char *>(c->digits), c->len) == 0;
+	return swm_cycle(st, c->at, c->bytes, c->len) == 0;
 }
 
-/* Apply the five digits the shell wrote to this call's driver file, log
- * them, and keep them as switch_phy. */
-static void apply_link_cycle(const char *path)
+/* What the shell wrote to the driver file at path, open as fd: logged,
+ * kept as switch_phy, and true with its bytes if it wrote any. */
+static bool take_cycle(int fd, const char *path, struct cycle *c)
 {
-	unsigned char buf[64];
-	ssize_t n = -1;
-	int fd = sim_open(strrchr(path, '/') + 1, O_RDONLY);
-	if (fd >= 0) {
-		n = read(fd, buf, sizeof(buf));
-		sim_close(fd);
-	}
+	ssize_t n = pread(fd, c->bytes, sizeof(c->bytes), 0);
 	char last[SIM_PATH];
 	if (n <= 0 || !sim_path(last, sizeof(last), "switch_phy") || rename(path, last) != 0)
 		unlink(path);
 	if (n <= 0)
-		return; /* the shell never wrote it */
+		return false; /* the shell never wrote it */
+	c->len = (size_t)n;
 	char line[SWM_LINE_MAX];
-	if (swm_log_switch_phy(line, sizeof(line), buf, (size_t)n) >= 0)
+	if (swm_log_switch_phy(line, sizeof(line), c->bytes, c->len) >= 0)
 		sim_log("%s", line);
-	/* What is not a link cycle holds nothing, as the driver ignores it. */
-	struct cycle c = { buf, (size_t)n };
-	sim_update(hold_down, &c);
+	return true;
+}
+
+/* A name of a run's temporary file: PREFIX and mkstemp's six characters. */
+static bool temporary(const char *name, const char *prefix)
+{
+	size_t n = strlen(prefix);
+	return strncmp(name, prefix, n) == 0 && strlen(name + n) == 6;
+}
+
+/*
+ * One pass over what runs left in the state directory. Unlocked, it only
+ * tells whether there is anything a dead run left. Under the state lock it
+ * clears that: a state file never renamed into place (only the lock's
+ * holder writes one), and a driver file whose run died before applying it,
+ * applied now at the time it was written. A driver file is a live run's
+ * while that run holds its lock.
+ */
+static bool clear_pass(DIR *d, bool locked)
+{
+	struct swm_state st;
+	bool loaded = false, changed = false;
+	int dfd = dirfd(d);
+	while (const struct dirent *e = readdir(d)) {
+		struct stat sb, now;
+		if (temporary(e->d_name, "state.")) {
+			if (!locked)
+				return true;
+			if (fstatat(dfd, e->d_name, &sb, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(sb.st_mode))
+				unlinkat(dfd, e->d_name, 0);
+			continue;
+		}
+		if (!temporary(e->d_name, "switch_phy."))
+			continue;
+		int fd = openat(dfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+		if (fd < 0)
+			continue;
+		bool dead = fstat(fd, &sb) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+			    fstatat(dfd, e->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+			    now.st_ino == sb.st_ino && now.st_dev == sb.st_dev;
+		if (dead && !locked) {
+			sim_close(fd);
+			return true;
+		}
+		char path[SIM_PATH];
+		struct cycle c;
+		if (dead && S_ISDIR(sb.st_mode)) {
+			unlinkat(dfd, e->d_name, AT_REMOVEDIR);
+		} else if (dead && S_ISREG(sb.st_mode) && (loaded || (loaded = sim_load(&st))) &&
+			   sim_path(path, sizeof(path), e->d_name) && take_cycle(fd, path, &c)) {
+			struct timespec ts;
+			clock_gettime(CLOCK_REALTIME, &ts);
+			int64_t age = ((int64_t)ts.tv_sec - sb.st_mtim.tv_sec) * 1000 +
+				      (ts.tv_nsec - sb.st_mtim.tv_nsec) / 1000000;
+			c.at = sim_clock().now - (uint64_t)(age > 0 ? age : 0);
+			changed = hold_down(&st, &c) || changed;
+		}
+		sim_close(fd);
+	}
+	if (changed)
+		sim_save(&st);
+	return false;
+}
+
+/* A run that was killed must not lose its link cycle, nor leave its files
+ * for good: whoever runs next finishes its work. */
+static void clear_leftovers(void)
+{
+	int dfd = open(sim_dir(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	DIR *d = dfd >= 0 ? fdopendir(dfd) : NULL;
+	if (!d) {
+		if (dfd >= 0)
+			sim_close(dfd);
+		return;
+	}
+	if (clear_pass(d, false)) {
+		int lock = sim_lock();
+		if (lock >= 0) {
+			rewinddir(d);
+			clear_pass(d, true);
+			sim_unlock(lock);
+		}
+	}
+	closedir(d);
+}
+
+/* system() ignores SIGINT and SIGQUIT while any shell of the process runs:
+ * the first call to start one sets them aside, the last to end puts them back. */
+static pthread_mutex_t interrupts_lock = PTHREAD_MUTEX_INITIALIZER;
+static int interrupts_users;
+static struct sigaction saved_int, saved_quit;
+
+static void ignore_interrupts(bool on)
+{
+	pthread_mutex_lock(&interrupts_lock);
+	if (on && interrupts_users++ == 0) {
+		struct sigaction ign;
+		memset(&ign, 0, sizeof(ign));
+		ign.sa_handler = SIG_IGN;
+		sigemptyset(&ign.sa_mask);
+		sigaction(SIGINT, &ign, &saved_int);
+		sigaction(SIGQUIT, &ign, &saved_quit);
+	} else if (!on && --interrupts_users == 0) {
+		sigaction(SIGINT, &saved_int, NULL);
+		sigaction(SIGQUIT, &saved_quit, NULL);
+	}
+	pthread_mutex_unlock(&interrupts_lock);
+}
+
+/* A child forked while another thread held the lock has only this thread. */
+static void fork_child(void)
+{
+	pthread_mutex_init(&interrupts_lock, NULL);
+	interrupts_users = 0;
+}
+
+/*
+ * What system() does, but the shell gets an environment of its own,
+ * without LD_PRELOAD: the shell and what it runs are not the tool. The
+ * process's environment stays as it is, as other threads may read it.
+ */
+static int run_shell(const char *command)
+{
+	static char *none[] = { NULL };
+	char **from = environ ? environ : none; /* NULL after clearenv() */
+	size_t n = 0;
+	for (char **e = from; *e; e++)
+		n++;
+	char **env = static_cast<char **>(calloc(n + 1, sizeof(*env)));
+	if (!env)
+		return fail_with(ENOMEM);
+	n = 0;
+	for (char **e = from; *e; e++)
+		if (strncmp(*e, "LD_PRELOAD=", 11) != 0)
+			env[n++] = *e;
+
+	sigset_t chld, old, def;
+	sigemptyset(&chld);
+	sigaddset(&chld, SIGCHLD);
+	sigemptyset(&def);
+	sigaddset(&def, SIGINT);
+	sigaddset(&def, SIGQUIT);
+	pthread_sigmask(SIG_BLOCK, &chld, &old);
+	ignore_interrupts(true);
+	posix_spawnattr_t attr;
+	posix_spawnattr_init(&attr);
+	posix_spawnattr_setsigdefault(&attr, &def);
+	posix_spawnattr_setsigmask(&attr, &old);
+	posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+	char sh[] = "sh", c[] = "-c", dashes[] = "--";
+	char *argv[] = { sh, c, dashes, const_cast<char *>(command), NULL };
+	pid_t pid;
+	int status = 0;
+	int err = posix_spawn(&pid, "/bin/sh", NULL, &attr, argv, env);
+	if (err == 0) {
+		while (waitpid(pid, &status, 0) < 0)
+			if (errno != EINTR) {
+				err = errno;
+				status = -1;
+				break;
+			}
+	} else {
+		status = 127 << 8; /* as a shell that could not be run */
+	}
+	posix_spawnattr_destroy(&attr);
+	ignore_interrupts(false);
+	pthread_sigmask(SIG_SETMASK, &old, NULL);
+	free(env);
+	errno = err;
+	return status;
 }
 
 extern "C" int system(const char *command)
@@ -310,56 +536,67 @@ extern "C" int system(const char *command)
 	sim_log("system %s", command ? command : "(null)");
 	if (faults.system_signal)
 		return faults.system_signal; /* the wait status of a shell killed by it */
-	if (faults.system_errno) {
-		errno = faults.system_errno;
-		return -1;
-	}
-	auto real_system = real<int (*)(const char *)>("system");
+	if (faults.system_errno)
+		return fail_with(faults.system_errno);
 	if (!command)
-		return real_system(command);
+		return 1; /* there is a shell */
 
 	/* The driver file of this call alone, so a run applies only its own
 	 * digits; a directory, which not even root can write, for
-	 * SWITCHSIM_FAIL_PROC. */
+	 * SWITCHSIM_FAIL_PROC. Made and locked under the state lock, so that
+	 * a run clearing what dead runs left never finds it unlocked; locked
+	 * until its digits are applied. */
 	char proc[SIM_PATH], quoted[2 * SIM_PATH], ethreg[2 * SIM_PATH], mapped[8192];
-	if (!sim_path(proc, sizeof(proc), "switch_phy.XXXXXX")) {
-		errno = ENAMETOOLONG;
-		return -1;
-	}
-	int fd = faults.proc ? (mkdtemp(proc) ? 0 : -1) : mkostemp(proc, O_CLOEXEC);
-	if (fd < 0) {
-		int err = errno;
+	if (!sim_path(proc, sizeof(proc), "switch_phy.XXXXXX"))
+		return fail_with(ENAMETOOLONG);
+	int lock = sim_lock();
+	if (lock < 0)
+		return fail_with(EIO);
+	int fd = faults.proc ? (mkdtemp(proc) ? open(proc, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1)
+			     : mkostemp(proc, O_CLOEXEC);
+	int err = fd < 0 ? errno : flock(fd, LOCK_EX) != 0 ? errno : 0;
+	sim_unlock(lock);
+	if (err) {
 		fprintf(stderr, "switchsim: %s: %s\n", proc, strerror(err));
-		errno = err;
-		return -1;
+		if (fd >= 0) {
+			if (faults.proc)
+				rmdir(proc);
+			else
+				unlink(proc);
+			sim_close(fd);
+		}
+		return fail_with(err);
 	}
-	if (!faults.proc)
-		sim_close(fd);
 	if (!quote(quoted, sizeof(quoted), proc) || !ethreg_command(ethreg, sizeof(ethreg)) ||
 	    !map_command(mapped, sizeof(mapped), command, quoted, ethreg)) {
 		if (faults.proc)
 			rmdir(proc);
 		else
 			unlink(proc);
-		errno = E2BIG;
-		return -1;
+		sim_close(fd);
+		return fail_with(E2BIG);
 	}
 
-	/* The shell and what it runs are not the tool: keep them off the sim. */
-	char preload[1024] = "";
-	const char *p = getenv("LD_PRELOAD");
-	if (p)
-		snprintf(preload, sizeof(preload), "%s", p);
-	unsetenv("LD_PRELOAD");
-	int status = real_system(mapped);
+	int status = run_shell(mapped);
 	int saved = errno;
-	if (p)
-		setenv("LD_PRELOAD", preload, 1);
-
+	struct cycle c;
 	if (faults.proc)
 		rmdir(proc);
-	else
-		apply_link_cycle(proc);
+	else if (take_cycle(fd, proc, &c)) {
+		c.at = sim_clock().now;
+		sim_update(hold_down, &c);
+	}
+	sim_close(fd);
 	errno = saved;
 	return status;
+}
+
+/* Before the program runs: a malformed fault or an unsafe state directory
+ * must not let it go ahead. */
+__attribute__((constructor)) static void switchsim_init(void)
+{
+	if (!sim_faults(&faults) || !sim_dir())
+		_exit(2);
+	pthread_atfork(NULL, NULL, fork_child);
+	clear_leftovers();
 }

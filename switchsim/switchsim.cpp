@@ -6,13 +6,18 @@
 #include "simstate.h"
 
 #include <dirent.h>
+#include <elf.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <signal.h>
 #include <string.h>
+#include <sys/auxv.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 static const char usage_text[] =
@@ -33,6 +38,64 @@ static int usage_error(const char *what)
 	return 2;
 }
 
+/* The class and machine an ELF file is built for; false if it is none. */
+static bool elf_kind(const char *path, unsigned char kind[4])
+{
+	unsigned char head[20];
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	ssize_t n = fd >= 0 ? read(fd, head, sizeof(head)) : -1;
+	if (fd >= 0)
+		close(fd);
+	if (n != (ssize_t)sizeof(head) || memcmp(head, ELFMAG, SELFMAG) != 0)
+		return false;
+	kind[0] = head[EI_CLASS];
+	kind[1] = head[EI_DATA];
+	memcpy(kind + 2, head + 18, 2); /* e_machine */
+	return true;
+}
+
+/*
+ * Why the program stopped at its exec as pid will run without the switch,
+ * or NULL if its loader will preload lib. The loader never runs for a
+ * static program, drops LD_PRELOAD for one that gained privileges at exec
+ * (setuid, setgid, file capabilities), and can't load a library built for
+ * another machine.
+ */
+static const char *why_not_preloaded(pid_t pid, const char *lib)
+{
+	char path[64];
+	unsigned long aux[512];
+	snprintf(path, sizeof(path), "/proc/%d/auxv", (int)pid);
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	ssize_t n = fd >= 0 ? read(fd, aux, sizeof(aux)) : -1;
+	if (fd >= 0)
+		close(fd);
+	if (n <= 0)
+		return "cannot tell whether the switch is preloaded";
+	unsigned long base = 0, secure = 0;
+	for (size_t i = 0; i + 1 < (size_t)n / sizeof(*aux) && aux[i] != AT_NULL; i += 2) {
+		if (aux[i] == AT_BASE)
+			base = aux[i + 1];
+		else if (aux[i] == AT_SECURE)
+			secure = aux[i + 1];
+	}
+	if (base == 0)
+		return "a static program, which no library is preloaded into";
+	if (secure)
+		return "gains privileges as it starts, so the loader ignores LD_PRELOAD";
+	unsigned char want[4], got[4];
+	snprintf(path, sizeof(path), "/proc/%d/exe", (int)pid);
+	if (!elf_kind(lib, want) || !elf_kind(path, got) || memcmp(want, got, sizeof(want)) != 0)
+		return "built for another machine than the simulated switch";
+	return NULL;
+}
+
+/*
+ * Runs the command with the switch preloaded, or not at all: a program
+ * the loader would not preload it into would act on the real system. It
+ * is stopped at its exec, before its loader runs, and let go only if that
+ * loader will preload the switch.
+ */
 static int run(char **argv)
 {
 	char exe[PATH_MAX], lib[PATH_MAX + 32];
@@ -60,9 +123,51 @@ static int run(char **argv)
 	}
 	setenv("LD_PRELOAD", lib, 1);
 	setenv("SWITCHSIM_DIR", dir, 1);
-	execvp(argv[0], argv);
-	fprintf(stderr, "switchsim: %s: %s\n", argv[0], strerror(errno));
-	return 127;
+	fflush(stderr);
+	pid_t pid = fork();
+	if (pid < 0) {
+		fprintf(stderr, "switchsim: fork: %s\n", strerror(errno));
+		return 2;
+	}
+	if (pid == 0) {
+		if (ptrace(PTRACE_TRACEME, 0, NULL, NULL) != 0) {
+			fprintf(stderr, "switchsim: %s: cannot watch it start: %s\n", argv[0], strerror(errno));
+			_exit(2);
+		}
+		execvp(argv[0], argv);
+		fprintf(stderr, "switchsim: %s: %s\n", argv[0], strerror(errno));
+		_exit(127);
+	}
+	/* As a shell does for the command it waits for. */
+	signal(SIGINT, SIG_IGN);
+	signal(SIGQUIT, SIG_IGN);
+	int status;
+	for (;;) {
+		if (waitpid(pid, &status, 0) < 0) {
+			if (errno == EINTR)
+				continue;
+			fprintf(stderr, "switchsim: %s: %s\n", argv[0], strerror(errno));
+			return 2;
+		}
+		if (!WIFSTOPPED(status))
+			break;
+		/* Traced, it stops for every signal too: those go on to it. */
+		if (WSTOPSIG(status) != SIGTRAP) {
+			// NOLINTNEXTLINE(performance-no-int-to-ptr): ptrace takes the signal as its data
+			ptrace(PTRACE_CONT, pid, NULL, (void *)(long)WSTOPSIG(status));
+			continue;
+		}
+		const char *why = why_not_preloaded(pid, lib);
+		if (why) {
+			kill(pid, SIGKILL);
+			while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+			}
+			fprintf(stderr, "switchsim: %s: %s; not run\n", argv[0], why);
+			return 2;
+		}
+		ptrace(PTRACE_DETACH, pid, NULL, NULL);
+	}
+	return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 enum { SET_LED = -1, SET_HEADER = -2 };

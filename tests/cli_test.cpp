@@ -66,6 +66,8 @@ TEST(Usage, EveryCommandLineErrorPrintsUsageAndSendsNothing)
 		{ { "-e", "ON" }, false },
 		{ { "-e", "yes" }, false },
 		{ { "-s", "-e", "of" }, false },
+		{ { "-e", "onx" }, false },
+		{ { "-l", "greenx" }, false },
 		{ { "-s", "extra" }, false },
 		{ { "extra" }, false },
 		{ { "-w", "5", "-m", "3", "now" }, false },

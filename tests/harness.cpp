@@ -56,6 +56,7 @@ const Target &target()
 	t.tool = kv["tool"];
 	t.floor = kv["floor"];
 	t.preload = kv["preload"];
+	t.probe = kv["probe"];
 	t.ethreg = kv["ethreg"];
 	t.runner = kv["runner"];
 	t.readelf = kv["readelf"];

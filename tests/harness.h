@@ -12,6 +12,8 @@
 // One build of the tool, described by the target.conf that its build wrote.
 struct Target {
 	std::string name, tool, floor, preload, ethreg, runner, readelf, strip, nm;
+	// A program that abuses the preloaded switch (tests/preload_probe.cpp).
+	std::string probe;
 	// "kernel": inside the emulated router, against the switch driver
 	// module, whose state and log are in state_dir; otherwise against the
 	// preloaded simulated switch.

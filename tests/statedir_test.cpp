@@ -279,24 +279,43 @@ TEST(Shell, OddStateDirectoryNamesReachTheShellIntact)
 	}
 }
 
-TEST(Switchsim, RunsOnlyFromABuildTheLoaderCanPreload)
+TEST(Switchsim, RunsOnlyWhatTheLoaderPreloadsTheSwitchInto)
 {
 	SKIP_UNLESS_SWITCHSIM_COMMAND();
 	namespace fs = std::filesystem;
+	enum Program { kTool, kStatic, kSetuid };
 	struct Case {
 		const char *dir;
+		Program program;
 		bool runs; // ld.so splits LD_PRELOAD at spaces and colons
-	} cases[] = { { "copy (1)", false }, { "a:b", false }, { "x(1)'s;$y", true } };
+	} cases[] = {
+		{ "copy (1)", kTool, false },
+		{ "a:b", kTool, false },
+		{ "x(1)'s;$y", kTool, true },
+		// No loader runs for a static program, and the loader drops
+		// LD_PRELOAD for one that gains privileges as it starts.
+		{ "static", kStatic, false },
+		{ "setuid", kSetuid, false },
+	};
 	for (const auto &c : cases) {
+		if (c.program == kSetuid && geteuid() != 0)
+			continue; // it takes root to give the program to another user
 		Sim sim, bins;
 		fs::path to = fs::path(bins.dir) / c.dir;
 		fs::path from = fs::path(SWITCHSIM_BIN).parent_path();
 		fs::create_directory(to);
 		for (const char *f : { "switchsim", "libswitchsim.so", "ethreg" })
 			fs::copy_file(from / f, to / f);
+		fs::path tool = c.program == kStatic ? fs::path(VOK_STATIC_TOOL) : fs::path(target().tool);
+		if (c.program == kSetuid) {
+			fs::copy_file(tool, to / "vok_eth");
+			tool = to / "vok_eth";
+			ASSERT_EQ(chown(tool.c_str(), kNobody, kNobody), 0);
+			ASSERT_EQ(chmod(tool.c_str(), 04755), 0);
+		}
 		// The register tool beside the library, as a person gets it.
 		sim.setenv("SWITCHSIM_ETHREG", "");
-		Result r = sim.exec({ (to / "switchsim").string(), "run", target().tool, "-e", "on" }, false);
+		Result r = sim.exec({ (to / "switchsim").string(), "run", tool.string(), "-e", "on" }, false);
 		EXPECT_EQ(r.out, "") << c.dir;
 		if (c.runs) {
 			EXPECT_EQ(r.status, 0) << c.dir << ": " << r.err;

@@ -54,7 +54,7 @@ TEST(Status, SendsZeroedRecordWithUnitNumbers)
 	std::string record;
 	for (uint32_t i = 0; i < 20; i++)
 		record += hex_u32(i < 5 ? i : 0);
-	EXPECT_EQ(r.log, seen({ "socket S", "ioctl S 0x8948 block=" + expected_block() + " data=" + record,
+	EXPECT_EQ(r.log, seen({ "socket S inet dgram", "ioctl S 0x8948 block=" + expected_block() + " data=" + record,
 				"close S" }));
 }
 
@@ -71,8 +71,8 @@ TEST(Status, DriverFailures)
 		  { "socket -1 EACCES" } },
 		{ "SWITCHSIM_FAIL_SOCKET", "EINTR", "socket failed, " + errtext(EINTR) + "\n",
 		  { "socket -1 EINTR" } },
-		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:EIO", "ioctl error!\n", { "socket S", "", "close S" } },
-		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:ENODEV", "ioctl error!\n", { "socket S", "", "close S" } },
+		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:EIO", "ioctl error!\n", { "socket S inet dgram", "", "close S" } },
+		{ "SWITCHSIM_FAIL_IOCTL", "0x8948:ENODEV", "ioctl error!\n", { "socket S inet dgram", "", "close S" } },
 	};
 	for (const auto &c : cases) {
 		if (!can_inject(c.var, c.value))
@@ -104,34 +104,69 @@ TEST(Status, KernelAnswersWithoutTheDriver)
 
 TEST(Status, UnwritableOutputIsAFailure)
 {
-	Sim sim;
-	Result r = sim.run({ "-s" }, true, "/dev/full");
-	EXPECT_EQ(r.status, 255);
-	EXPECT_EQ(r.err, "write failed, No space left on device\n");
-	EXPECT_EQ(grep(r.log, "close").size(), seen({ "close S" }).size());
+	struct Case {
+		const char *name;
+		std::vector<std::string> before; // what runs the tool
+	} cases[] = {
+		{ "buffered", {} },
+		// Unbuffered, the error shows in ferror(), not in fflush().
+		{ "unbuffered", { "stdbuf", "-o0" } },
+	};
+	for (const auto &c : cases) {
+		// stdbuf's library is this machine's, not the router's.
+		if (!c.before.empty() && (target().cross() || target().kernel()))
+			continue;
+		Sim sim;
+		Result r;
+		if (c.before.empty()) {
+			r = sim.run({ "-s" }, true, "/dev/full");
+		} else {
+			std::string cmd = "exec";
+			for (const auto &a : c.before)
+				cmd += " '" + a + "'";
+			for (const auto &a : sim.command({ "-s" }, true))
+				cmd += " '" + a + "'";
+			r = sim.exec({ "/bin/sh", "-c", cmd + " >/dev/full" }, true);
+		}
+		EXPECT_EQ(r.status, 255) << c.name;
+		EXPECT_EQ(r.err, "write failed, No space left on device\n") << c.name;
+		EXPECT_EQ(grep(r.log, "close").size(), seen({ "close S" }).size()) << c.name;
+	}
 }
 
-TEST(Status, SocketAtAHighDescriptorIsStillTheDriver)
+TEST(Status, ASocketAtAnyDescriptorIsTheDriver)
 {
-	Sim sim;
-	// Descriptors 3 to 1100 are taken, so the tool's socket comes above 1024.
-	sim.in_child([] {
-		struct rlimit lim = { 2048, 2048 };
-		if (setrlimit(RLIMIT_NOFILE, &lim) != 0)
-			_exit(126);
-		for (int fd = 3; fd <= 1100; fd++)
-			if (dup2(0, fd) < 0)
-				_exit(126);
-	});
-	sim.write("state", kDefaultPorts);
-	Result r = sim.run({ "-s" });
-	EXPECT_EQ(r.status, 0) << r.err;
-	EXPECT_EQ(r.out, "LAN0:down:0:half\nLAN1:up:100:full\nLAN2:down:0:half\n"
-			 "LAN3:down:0:half\nWAN:down:0:half\n");
-	std::vector<std::string> want = seen({ "socket S", "ioctl S 0x8948 ", "close S" });
-	ASSERT_EQ(r.log.size(), want.size());
-	for (size_t i = 0; i < want.size(); i++)
-		EXPECT_EQ(r.log[i].rfind(want[i], 0), 0u) << r.log[i];
+	struct Case {
+		const char *name;
+		void (*setup)();
+	} cases[] = {
+		// Descriptors 3 to 1100 are taken, so the tool's socket comes above 1024.
+		{ "above 1024",
+		  [] {
+			  struct rlimit lim = { 2048, 2048 };
+			  if (setrlimit(RLIMIT_NOFILE, &lim) != 0)
+				  _exit(126);
+			  for (int fd = 3; fd <= 1100; fd++)
+				  if (dup2(0, fd) < 0)
+					  _exit(126);
+		  } },
+		// With stdin closed, the socket is descriptor 0.
+		{ "at 0", [] { close(0); } },
+	};
+	for (const auto &c : cases) {
+		Sim sim;
+		sim.in_child(c.setup);
+		sim.write("state", kDefaultPorts);
+		Result r = sim.run({ "-s" });
+		EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+		EXPECT_EQ(r.out, "LAN0:down:0:half\nLAN1:up:100:full\nLAN2:down:0:half\n"
+				 "LAN3:down:0:half\nWAN:down:0:half\n")
+			<< c.name;
+		std::vector<std::string> want = seen({ "socket S inet dgram", "ioctl S 0x8948 ", "close S" });
+		ASSERT_EQ(r.log.size(), want.size()) << c.name;
+		for (size_t i = 0; i < want.size(); i++)
+			EXPECT_EQ(r.log[i].rfind(want[i], 0), 0u) << c.name << ": " << r.log[i];
+	}
 }
 
 // Request 0x8948 is the kernel's SIOCGMIIREG, which the kernel refuses to a
@@ -146,7 +181,7 @@ TEST(Privilege, OnlyTheReportNeedsNetAdmin)
 		const char *out, *err, *state; // state: a line the state file then holds
 		std::vector<std::string> log;
 	} cases[] = {
-		{ { "-s" }, 255, "", "ioctl error!\n", "\nled off\n", { "socket S", "close S" } },
+		{ { "-s" }, 255, "", "ioctl error!\n", "\nled off\n", { "socket S inet dgram", "close S" } },
 		{ { "-l", "green" }, 0, "", "", "\nled green\n", {} },
 		{ { "-e", "on" }, 0, "", "", "\nheader on\n", {} },
 	};

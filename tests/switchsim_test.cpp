@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <map>
+#include <sstream>
 #include <dirent.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -187,6 +190,78 @@ TEST(StateFile, ErrorsNameTheFileTheLineAndTheReason)
 		EXPECT_EQ(r.status, 255) << c.err;
 		EXPECT_EQ(r.out, "") << c.err;
 		EXPECT_EQ(r.err, "switchsim: " + sim.dir + "/state" + c.err + "\nioctl error!\n");
+	}
+}
+
+// Runs the probe program under the simulated switch, as run() runs the tool.
+Result probe(const Sim &sim, const Args &args)
+{
+	Args argv = sim.command({}, true);
+	std::replace(argv.begin(), argv.end(), target().tool, target().probe);
+	argv.insert(argv.end(), args.begin(), args.end());
+	return sim.exec(argv, true);
+}
+
+// Like the kernel: a bad address is EFAULT, never a crash, and a request
+// that is not the driver's reaches the kernel untouched.
+TEST(Preload, BadPointersAreEfaultNotACrash)
+{
+	SKIP_IN_ROUTER();
+	// The kernel checks CAP_NET_ADMIN before the driver reads the record.
+	const char *status = geteuid() == 0 ? "EFAULT" : "EPERM";
+	Sim sim;
+	Result r = probe(sim, { "pointers" });
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.out, std::string("led-null-block EFAULT\n"
+				     "led-unmapped-block EFAULT\n"
+				     "led-block-at-page-end ok\n"
+				     "led-unmapped-data EFAULT\n"
+				     "header-unmapped-data EFAULT\n"
+				     "status-unmapped-data ") +
+				 status + "\nstatus-read-only-data " + status + "\nfionbio-int-at-page-end ok\n");
+	// What the driver never read is not logged; the other request's
+	// argument not at all.
+	std::vector<std::string> ioctls = grep(r.log, "ioctl ");
+	ASSERT_EQ(ioctls.size(), geteuid() == 0 ? 3u : 2u) << ::testing::PrintToString(r.log);
+	EXPECT_EQ(ioctls[0], "ioctl S 0x89ff block=" + expected_block() + " data=" + hex_u16(2));
+	EXPECT_EQ(ioctls.back().find(" block="), std::string::npos) << ioctls.back();
+	EXPECT_NE(ioctls.back().find(" passed-on"), std::string::npos) << ioctls.back();
+	EXPECT_NE(sim.read("state").find("\nled amber\n"), std::string::npos);
+}
+
+// Every table and every piece of state of the simulated switch is safe
+// from any thread.
+TEST(Preload, ThreadsShareItSafely)
+{
+	SKIP_IN_ROUTER();
+	struct Case {
+		Args args;
+		size_t events; // requests, or link cycles
+	} cases[] = {
+		{ { "sockets", "16", "250" }, 4000 },
+		{ { "shells", "8", "25" }, 200 },
+	};
+	for (const auto &c : cases) {
+		std::string name = ::testing::PrintToString(c.args);
+		Sim sim;
+		Result r = probe(sim, c.args);
+		EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+		EXPECT_EQ(r.out, c.args[0] + " failed 0\nLD_PRELOAD kept\n") << name;
+		EXPECT_EQ(r.err, "") << name;
+		// The log may have been moved aside on the way.
+		std::istringstream in(sim.read("log.old") + sim.read("log"));
+		std::map<std::string, size_t> count;
+		for (std::string line; std::getline(in, line);)
+			count[line.substr(0, line.find(' '))]++;
+		if (c.args[0] == "sockets") {
+			EXPECT_EQ(count["socket"], c.events) << name;
+			EXPECT_EQ(count["ioctl"], geteuid() == 0 ? c.events : 0) << name;
+			EXPECT_EQ(count["close"], c.events) << name;
+		} else {
+			EXPECT_EQ(count["system"], c.events) << name;
+			EXPECT_EQ(count["switch_phy"], c.events) << name;
+		}
 	}
 }
 

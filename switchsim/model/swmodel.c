@@ -463,18 +463,20 @@ int swm_log_ioctl(char *buf, size_t size, int fd, unsigned long code,
 
 	swm_out_init(&o, buf, size);
 	if (fd < 0)
-		swm_put(&o, "ioctl S 0x%04lx block=", code);
+		swm_put(&o, "ioctl S 0x%04lx", code);
 	else
-		swm_put(&o, "ioctl %d 0x%04lx block=", fd, code);
+		swm_put(&o, "ioctl %d 0x%04lx", fd, code);
+	if (!data) {
+		/* Not the driver's: its argument is no business of the log's. */
+		swm_put(&o, " passed-on");
+		return swm_done(&o);
+	}
 	/* The pointer's bytes are the only ones that differ from run to run. */
+	swm_put(&o, " block=");
 	swm_put_hex(&o, block, block_len, SWM_IFNAMSIZ,
 		    SWM_IFNAMSIZ + sizeof(void *));
-	if (data) {
-		swm_put(&o, " data=");
-		swm_put_hex(&o, data, data_len, 0, 0);
-	} else {
-		swm_put(&o, " passed-on");
-	}
+	swm_put(&o, " data=");
+	swm_put_hex(&o, data, data_len, 0, 0);
 	return swm_done(&o);
 }
 

@@ -118,7 +118,8 @@ int swm_cycle(struct swm_state *st, uint64_t now, const char *digits,
  * Log lines, without the newline; their length, or -ENOSPC. A request:
  *   ioctl FD 0xCODE block=HEX data=HEX
  * where the block is a struct ifreq whose data pointer (after the 16-byte
- * name) is shown as '*', and data NULL logs "passed-on" instead.
+ * name) is shown as '*'; data NULL logs "ioctl FD 0xCODE passed-on" alone,
+ * for a request that is not the driver's.
  */
 int swm_log_ioctl(char *buf, size_t size, int fd, unsigned long code,
 		  const void *block, size_t block_len,
