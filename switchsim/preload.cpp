@@ -152,7 +152,7 @@ static bool net_admin(void)
 }
 
 /* A 16-bit setting for the model, and what the model said of it. */
-struct setting {
+struct request_value {
 	int (*set)(struct swm_state *st, uint16_t v);
 	uint16_t v;
 	int err;
@@ -160,7 +160,7 @@ struct setting {
 
 static bool apply_setting(struct swm_state *st, const void *arg)
 {
-	struct setting *s = static_cast<struct setting *>(const_cast<void *>(arg));
+	struct request_value *s = static_cast<struct request_value *>(const_cast<void *>(arg));
 	s->err = s->set(st, s->v);
 	return s->err == 0;
 }
@@ -177,7 +177,7 @@ static int driver(unsigned long request, unsigned char *data)
 		memcpy(data, rec, sizeof(rec));
 		return 0;
 	}
-	struct setting s = { request == REQ_LED ? swm_set_led : swm_set_header, 0, 0 };
+	struct request_value s = { request == REQ_LED ? swm_set_led : swm_set_header, 0, 0 };
 	memcpy(&s.v, data, sizeof(s.v));
 	bool ok = sim_update(apply_setting, &s);
 	return s.err ? -s.err : ok ? 0 : EIO;
