@@ -170,74 +170,39 @@ static int run(char **argv)
 	return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-enum { SET_LED = -1, SET_HEADER = -2 };
-
-struct setting {
-	int port; /* a port, or SET_LED, SET_HEADER */
-	struct swm_port p;
-	uint32_t value;
-};
-
-static bool apply_setting(struct swm_state *st, const void *arg)
+/* A setting, as a line of the state text: the model applies it. */
+static bool apply_line(struct swm_state *st, const void *arg)
 {
-	const struct setting *s = static_cast<const struct setting *>(arg);
-	if (s->port >= 0)
-		st->port[s->port] = s->p;
-	else if (s->port == SET_LED)
-		st->led = s->value;
-	else
-		st->header = s->value;
-	return true;
-}
-
-static bool word(enum swm_field f, const char *s, uint32_t *out)
-{
-	return swm_word_parse(f, s, strlen(s), out) == 0;
+	const char *line = static_cast<const char *>(arg);
+	struct swm_clock clk = sim_clock();
+	struct swm_error err;
+	if (swm_apply(st, line, strlen(line), &clk, &err) == 0)
+		return true;
+	fprintf(stderr, "switchsim: set %s: %s\n", line, err.why);
+	return false;
 }
 
 static int set(int argc, char **argv)
 {
-	struct setting s = { -1, { 0, 0, 0, 0 }, 0 };
-	if (strcmp(argv[0], "led") == 0) {
-		if (argc != 2 || !word(SWM_LED, argv[1], &s.value)) {
-			fprintf(stderr, "switchsim: set led takes off, green, amber or a number\n");
-			return 2;
-		}
-		s.port = SET_LED;
-		return sim_update(apply_setting, &s) ? 0 : 2;
+	char line[256];
+	size_t len = 0;
+	for (int i = 0; i < argc; i++) {
+		int n = snprintf(line + len, sizeof(line) - len, i ? " %s" : "%s", argv[i]);
+		if (n < 0 || (size_t)n >= sizeof(line) - len)
+			return usage_error("set: too long");
+		len += (size_t)n;
 	}
-	if (strcmp(argv[0], "header") == 0) {
-		if (argc != 2 || !word(SWM_HEADER, argv[1], &s.value)) {
-			fprintf(stderr, "switchsim: set header takes on, off or a number\n");
-			return 2;
-		}
-		s.port = SET_HEADER;
-		return sim_update(apply_setting, &s) ? 0 : 2;
-	}
+	/* A port's link alone: up at 1000 full, or down; its speed alone: half. */
+	bool port = false;
 	for (int i = 0; i < SWM_PORTS; i++)
-		if (strcmp(argv[0], swm_port_name[i]) == 0)
-			s.port = i;
-	if (s.port < 0) {
-		fprintf(stderr, "switchsim: %s: no such port (lan0..lan3, wan), nor led or header\n", argv[0]);
-		return 2;
-	}
-	if (!word(SWM_LINK, argv[1], &s.p.link)) {
-		fprintf(stderr, "switchsim: %s: link is up, down or a number\n", argv[1]);
-		return 2;
-	}
-	if (argc > 2 && swm_u32(argv[2], strlen(argv[2]), &s.p.speed) != 0) {
-		fprintf(stderr, "switchsim: %s: speed is a number\n", argv[2]);
-		return 2;
-	}
-	if (argc > 3 && !word(SWM_DUPLEX, argv[3], &s.p.duplex)) {
-		fprintf(stderr, "switchsim: %s: duplex is full, half or a number\n", argv[3]);
-		return 2;
-	}
-	if (argc == 2 && s.p.link) {
-		s.p.speed = 1000;
-		s.p.duplex = 1;
-	}
-	return sim_update(apply_setting, &s) ? 0 : 2;
+		port = port || strcmp(argv[0], swm_port_name[i]) == 0;
+	uint32_t up = 0;
+	const char *rest = argc == 2 && swm_word_parse(SWM_LINK, argv[1], strlen(argv[1]), &up) == 0
+				   ? (up ? " 1000 full" : " 0 half")
+				   : argc == 3 ? " half" : "";
+	if (port)
+		snprintf(line + len, sizeof(line) - len, "%s", rest);
+	return sim_update(apply_line, line) ? 0 : 2;
 }
 
 /* A setting's word, or its number where it has none. */
