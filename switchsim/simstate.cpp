@@ -549,7 +549,8 @@ static bool parse_u32(const char *s, uint32_t *out)
 	return s && swm_u32(s, strlen(s), out) == 0;
 }
 
-int sim_errno(const char *s)
+/* errno by name ("EIO") or number; -1 if neither. */
+static int sim_errno(const char *s)
 {
 	uint32_t v;
 	if (parse_u32(s, &v))

@@ -70,9 +70,6 @@ bool sim_kernel_apply(const char *lines);
  * outlives a reboot, and the id of the boot it counts from. */
 struct swm_clock sim_clock(void);
 
-/* errno by name ("EIO") or number; -1 if neither. */
-int sim_errno(const char *s);
-
 /* Faults to inject, from the environment; unset or empty means none. */
 struct sim_faults {
 	const char *socket;     /* SWITCHSIM_FAIL_SOCKET=ERR, as given */
