@@ -21,7 +21,7 @@ cmake --build build-mips -j2
 # The router builds against musl and uClibc-ng, dynamic and static.
 for libc in musl uclibc; do
 	prefix=$(scripts/$libc.sh)
-	var=VOK_$(echo $libc | tr a-z A-Z)
+	var=VOK_$(echo $libc | tr '[:lower:]' '[:upper:]')
 	for static in OFF ON; do
 		dir=build-$libc
 		[ $static = OFF ] || dir=$dir-static

@@ -12,7 +12,10 @@ me=uclibc
 . scripts/router/cache.sh
 
 conf=scripts/router/uclibc.config
-tarball=$(ls /usr/src/uClibc-ng-*.tar.xz 2>/dev/null | sort -V | tail -n1)
+tarball=
+for t in /usr/src/uClibc-ng-*.tar.xz; do
+	[ ! -f "$t" ] || tarball=$t
+done
 [ -n "$tarball" ] || { log "no /usr/src/uClibc-ng-*.tar.xz (scripts/deps.sh test installs uclibc-source)"; exit 1; }
 ver=$(dpkg-query -W -f='${Version}' uclibc-source)
 hver=$(dpkg-query -W -f='${Version}' linux-libc-dev-mips-cross)
@@ -30,8 +33,8 @@ if [ ! -f "$dir/done" ]; then
 	tar -xf "$tarball" -C "$dir/src" --strip-components=1
 	src=$dir/src
 	(
-		cd "$src"
-		make ARCH=mips defconfig >/dev/null
+		cd "$src" || exit 1
+		make ARCH=mips defconfig >/dev/null || exit 1
 		# The fragment's settings replace defconfig's.
 		{ cat "$top/$conf"; echo "KERNEL_HEADERS=\"$headers\""; } | while read -r line; do
 			case $line in
@@ -42,14 +45,17 @@ if [ ! -f "$dir/done" ]; then
 			sed -i -e "/^$sym=/d" -e "/^# $sym is not set/d" .config
 			echo "$line" >>.config
 		done
-		make ARCH=mips olddefconfig >/dev/null
+		make ARCH=mips olddefconfig >/dev/null || exit 1
 		# A setting that did not take is a broken fragment.
 		while read -r want; do
 			grep -qxF "$want" .config || { log "$conf: $want did not take"; exit 1; }
 		done <"$top/$conf"
 		make -j"$jobs" ARCH=mips >"$dir/build.log" 2>&1 &&
 			make ARCH=mips PREFIX="$dir/install" install >>"$dir/build.log" 2>&1
-	) || { tail -n 50 "$dir/build.log" >&2 2>/dev/null; log "build failed (log in $dir/build.log)"; exit 1; }
+	) || {
+		[ ! -f "$dir/build.log" ] || { tail -n 50 "$dir/build.log" >&2; log "build failed (log in $dir/build.log)"; }
+		exit 1
+	}
 	rm -rf "$src"
 	touch "$dir/done"
 fi
