@@ -3,13 +3,14 @@
 # `vok_eth -s` against the simulated switch, beside the same figures of the
 # C floor (bench/floor.c, built with the same flags).
 #   bench/run.sh [BUILD_DIR ...]     default: build build-mips build-musl build-musl-static
+#                                  build-uclibc build-uclibc-static
 # Instructions are counted by callgrind, less what the simulated switch's
 # own start-up, socket(), ioctl() and close() cost, so only the program is
 # compared.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/deps.sh bench
-[ $# -gt 0 ] || set -- build build-mips build-musl build-musl-static
+[ $# -gt 0 ] || set -- build build-mips build-musl build-musl-static build-uclibc build-uclibc-static
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 

@@ -24,10 +24,9 @@ else()
 endif()
 # The C library the tool is linked against, by the name it is NEEDED as,
 # and the root its loader and libraries are found under.
-if(VOK_MUSL)
-  set(VOK_LIBC musl)
-  set(VOK_NEEDED libc.so)
-  set(VOK_LIBC_ROOT ${VOK_MUSL})
+if(VOK_LIBC)  # from cmake/own-libc.cmake
+  set(VOK_NEEDED ${VOK_LIBC_NEEDED})
+  set(VOK_LIBC_ROOT ${VOK_LIBC_PREFIX})
 else()
   set(VOK_LIBC glibc)
   set(VOK_NEEDED libc.so.6)

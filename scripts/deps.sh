@@ -3,7 +3,7 @@
 #   scripts/deps.sh demo   build the tool and the simulated switch
 #   scripts/deps.sh fuzz   also GoogleTest, for scripts/fuzz.sh
 #   scripts/deps.sh router build and boot the emulated router
-#   scripts/deps.sh test   also the router cross build, qemu-user and checkers
+#   scripts/deps.sh test   also the router cross builds, qemu-user and checkers
 #   scripts/deps.sh bench  also valgrind, for bench/run.sh
 set -eu
 pkgs="cmake make g++"
@@ -13,7 +13,7 @@ case "${1:-}" in
 demo) ;;
 fuzz) pkgs="$pkgs libgtest-dev" ;;
 router) pkgs="$pkgs $router" ;;
-test) pkgs="$pkgs libgtest-dev g++-mips-linux-gnu qemu-user strace binutils clang-tidy cppcheck mandoc $router" ;;
+test) pkgs="$pkgs libgtest-dev g++-mips-linux-gnu uclibc-source linux-libc-dev-mips-cross qemu-user strace binutils clang-tidy cppcheck mandoc $router" ;;
 bench) pkgs="$pkgs valgrind binutils" ;;
 *) echo "usage: scripts/deps.sh demo|fuzz|router|test|bench" >&2; exit 2 ;;
 esac

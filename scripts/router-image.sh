@@ -114,6 +114,9 @@ add_tool() { # build_dir label
 	if [ "$(conf "$1" libc)" = musl ] && [ "$(conf "$1" static)" = 0 ]; then
 		cp -L "$(conf "$1" libc_root)/lib/libc.so" "$root/lib/ld-musl-mips.so.1"
 	fi
+	if [ "$(conf "$1" libc)" = uclibc ] && [ "$(conf "$1" static)" = 0 ]; then
+		cp -L "$(conf "$1" libc_root)/lib/ld-uClibc.so.1" "$(conf "$1" libc_root)/lib/libc.so.0" "$root/lib/"
+	fi
 	cat >"$root/tests/$2.conf" <<EOF
 name=$2
 backend=kernel

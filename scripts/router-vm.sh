@@ -4,8 +4,9 @@
 #   scripts/router-vm.sh                  a shell on the router's console;
 #                                         `exit` powers it off (Ctrl-A x quits qemu)
 #   scripts/router-vm.sh --test [FILTER]  run the test suite inside (kernel.*, and
-#                                         kernel-musl.* and kernel-musl-static.*
-#                                         for the musl builds that are built), or
+#                                         kernel-musl.*, kernel-musl-static.*,
+#                                         kernel-uclibc.*, kernel-uclibc-static.*
+#                                         for the builds that are built), or
 #                                         the tests that match a gtest FILTER
 # Builds what is missing first: packages, the router build in build-mips, and
 # the image (scripts/router-image.sh).
@@ -29,9 +30,9 @@ else
 		cmake -S . -B "$build" --toolchain cmake/mips-linux-gnu.cmake >/dev/null
 	cmake --build "$build" -j"$(nproc)" --target vok_eth vok_strerror ethreg switchsim >/dev/null
 fi
-# The musl builds of the tool come along where they have been built.
+# The musl and uClibc-ng builds of the tool come along where they have been built.
 extras=
-for dir in build-musl build-musl-static; do
+for dir in build-musl build-musl-static build-uclibc build-uclibc-static; do
 	[ ! -f "$dir/target.conf" ] || extras="$extras $dir"
 done
 # shellcheck disable=SC2086

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Install what is missing, build for this machine and for the router
-# (big-endian 32-bit MIPS; glibc, and musl dynamic and static), and run the
+# (big-endian 32-bit MIPS; glibc, and musl and uClibc-ng dynamic and static),
+# with warnings as errors, and run the
 # whole suite against the host and glibc router builds, then the host suite
 # once more under the sanitizers, then the suite inside the emulated router
 # against every router build.
@@ -15,27 +16,34 @@ skipped() {
 		"$1/Testing/Temporary/LastTest.log"
 }
 
-cmake -S . -B build-mips --toolchain cmake/mips-linux-gnu.cmake -DVOK_GUEST_TESTS=ON >/dev/null
+cmake -S . -B build-mips --toolchain cmake/mips-linux-gnu.cmake -DVOK_GUEST_TESTS=ON -DVOK_WERROR=ON >/dev/null
 cmake --build build-mips -j2
-# The router builds against musl, dynamic and static.
+# The router builds against musl and uClibc-ng, dynamic and static.
 musl=$(scripts/musl.sh)
-cmake -S . -B build-musl --toolchain cmake/mips-linux-musl.cmake -DVOK_MUSL="$musl" >/dev/null
+cmake -S . -B build-musl --toolchain cmake/mips-linux-musl.cmake -DVOK_MUSL="$musl" -DVOK_WERROR=ON >/dev/null
 cmake -S . -B build-musl-static --toolchain cmake/mips-linux-musl.cmake -DVOK_MUSL="$musl" \
-	-DVOK_STATIC=ON >/dev/null
+	-DVOK_STATIC=ON -DVOK_WERROR=ON >/dev/null
 cmake --build build-musl -j2
 cmake --build build-musl-static -j2
-cmake -S . -B build -DBUILD_TESTING=ON -DVOK_ROUTER_BUILD=build-mips \
-	"-DVOK_MUSL_BUILDS=build-musl;build-musl-static" >/dev/null
+uclibc=$(scripts/uclibc.sh)
+cmake -S . -B build-uclibc --toolchain cmake/mips-linux-uclibc.cmake -DVOK_UCLIBC="$uclibc" -DVOK_WERROR=ON >/dev/null
+cmake -S . -B build-uclibc-static --toolchain cmake/mips-linux-uclibc.cmake -DVOK_UCLIBC="$uclibc" \
+	-DVOK_STATIC=ON -DVOK_WERROR=ON >/dev/null
+cmake --build build-uclibc -j2
+cmake --build build-uclibc-static -j2
+cmake -S . -B build -DBUILD_TESTING=ON -DVOK_WERROR=ON -DVOK_ROUTER_BUILD=build-mips \
+	"-DVOK_LIBC_BUILDS=build-musl;build-musl-static;build-uclibc;build-uclibc-static" >/dev/null
 cmake --build build -j2
 ctest --test-dir build -j2 --output-on-failure
 skipped build
 
 # The host suite again with AddressSanitizer and UndefinedBehaviorSanitizer.
-cmake -S . -B build-asan -DVOK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake -S . -B build-asan -DVOK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DVOK_WERROR=ON >/dev/null
 cmake --build build-asan -j2
 ctest --test-dir build-asan -j2 --output-on-failure
 skipped build-asan
 
 # The suite once more inside the emulated router, against the switch driver
-# as a kernel module: kernel.*, kernel-musl.*, kernel-musl-static.*.
+# as a kernel module: kernel.*, kernel-musl.*, kernel-musl-static.*,
+# kernel-uclibc.*, kernel-uclibc-static.*.
 scripts/router-vm.sh --test

@@ -36,11 +36,13 @@ struct mii_ioctl_data {
 	u32 lan0_isFullDuplex, lan1_isFullDuplex, lan2_isFullDuplex,
 	    lan3_isFullDuplex, wan_isFullDuplex;
 };
-static_assert(sizeof(struct mii_ioctl_data) == 80, "the driver reads exactly 80 bytes");
-static_assert(offsetof(struct mii_ioctl_data, data0) == 20 &&
-		      offsetof(struct mii_ioctl_data, lan0_speed) == 40 &&
-		      offsetof(struct mii_ioctl_data, lan0_isFullDuplex) == 60,
-	      "five fields a view, no gaps");
+/* Checked at compile time in a form that older vendor g++ (C++98) takes:
+ * a false condition makes an array of negative size. */
+typedef char driver_reads_exactly_80_bytes[sizeof(struct mii_ioctl_data) == 80 ? 1 : -1];
+typedef char five_fields_a_view_no_gaps[offsetof(struct mii_ioctl_data, data0) == 20 &&
+						offsetof(struct mii_ioctl_data, lan0_speed) == 40 &&
+						offsetof(struct mii_ioctl_data, lan0_isFullDuplex) == 60
+					? 1 : -1];
 
 static int get_phy_status_f = 0;
 static int switch_lan_phy_f = 0;
@@ -61,7 +63,7 @@ static const struct option long_options[] = {
 };
 
 /* One write per line, as the manual page lays them out. */
-[[noreturn]] static void usage(void)
+__attribute__((noreturn)) static void usage(void)
 {
 	static const char text[] =
 		"Usage: vok_eth [ -s (--get-phy-status)]\n"
