@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace {
 
 // The lines every backend's driver sees: its requests, its file and the
@@ -81,6 +83,36 @@ TEST(Backends, PrintTheSameStateText)
 				     "led amber\n"
 				     "header on\n"
 				     "reg 0x0000009c 0x00000002\n");
+}
+
+// The register tool stand-in takes one command line, and logs whatever it
+// is given, cut to fit a line of either switch's log.
+TEST(Backends, RegisterToolTakesItsOneCommandLine)
+{
+	struct Case {
+		std::vector<std::string> args;
+		int status;
+	} cases[] = {
+		{ { "-i", "phy0", "0x0000009c=0x00000002" }, 0 },
+		{ { "-i", "phy1", "0x0000009c=0x00000002" }, 1 },
+		{ { "-i", std::string(600, 'x'), "0x0000009c=0x00000002" }, 1 },
+		{ { "-i", "phy0", "0x9c=2" }, 2 },
+		{ { "-i", "phy0", std::string(600, '0') }, 2 },
+	};
+	std::vector<std::string> ethreg;
+	std::istringstream words(target().ethreg);
+	for (std::string w; words >> w;)
+		ethreg.push_back(w);
+	for (const auto &c : cases) {
+		std::string name = c.args[1].substr(0, 8) + " " + c.args[2].substr(0, 24);
+		Sim sim;
+		std::vector<std::string> argv = ethreg;
+		argv.insert(argv.end(), c.args.begin(), c.args.end());
+		Result r = sim.exec(argv, false);
+		EXPECT_EQ(r.status, c.status) << name << ": " << r.err;
+		EXPECT_EQ(r.status == 0, r.err.empty()) << name;
+		EXPECT_EQ(grep(r.log, "ethreg [-i] [").size(), 1u) << name;
+	}
 }
 
 } // namespace
