@@ -18,19 +18,20 @@ skipped() {
 
 cmake -S . -B build-mips --toolchain cmake/mips-linux-gnu.cmake -DVOK_GUEST_TESTS=ON -DVOK_WERROR=ON >/dev/null
 cmake --build build-mips -j2
-# The router builds against musl and uClibc-ng, dynamic and static.
+# The router builds against musl and uClibc-ng, dynamic and static:
+# build-LIBC and build-LIBC-static.
+own_libc() { # libc prefix
+	for static in OFF ON; do
+		dir=build-$1$([ $static = OFF ] || echo -static)
+		cmake -S . -B "$dir" --toolchain "cmake/mips-linux-$1.cmake" \
+			"-DVOK_$(echo "$1" | tr a-z A-Z)=$2" -DVOK_STATIC=$static -DVOK_WERROR=ON >/dev/null
+		cmake --build "$dir" -j2
+	done
+}
 musl=$(scripts/musl.sh)
-cmake -S . -B build-musl --toolchain cmake/mips-linux-musl.cmake -DVOK_MUSL="$musl" -DVOK_WERROR=ON >/dev/null
-cmake -S . -B build-musl-static --toolchain cmake/mips-linux-musl.cmake -DVOK_MUSL="$musl" \
-	-DVOK_STATIC=ON -DVOK_WERROR=ON >/dev/null
-cmake --build build-musl -j2
-cmake --build build-musl-static -j2
+own_libc musl "$musl"
 uclibc=$(scripts/uclibc.sh)
-cmake -S . -B build-uclibc --toolchain cmake/mips-linux-uclibc.cmake -DVOK_UCLIBC="$uclibc" -DVOK_WERROR=ON >/dev/null
-cmake -S . -B build-uclibc-static --toolchain cmake/mips-linux-uclibc.cmake -DVOK_UCLIBC="$uclibc" \
-	-DVOK_STATIC=ON -DVOK_WERROR=ON >/dev/null
-cmake --build build-uclibc -j2
-cmake --build build-uclibc-static -j2
+own_libc uclibc "$uclibc"
 cmake -S . -B build -DBUILD_TESTING=ON -DVOK_WERROR=ON -DVOK_ROUTER_BUILD=build-mips \
 	"-DVOK_LIBC_BUILDS=build-musl;build-musl-static;build-uclibc;build-uclibc-static" >/dev/null
 cmake --build build -j2

@@ -556,8 +556,12 @@ extern "C" int system(const char *command)
 			     : mkostemp(proc, O_CLOEXEC);
 	int err = fd < 0 ? errno : flock(fd, LOCK_EX) != 0 ? errno : 0;
 	sim_unlock(lock);
-	if (err) {
+	if (!err && (!quote(quoted, sizeof(quoted), proc) || !ethreg_command(ethreg, sizeof(ethreg)) ||
+		     !map_command(mapped, sizeof(mapped), command, quoted, ethreg)))
+		err = E2BIG;
+	else if (err)
 		fprintf(stderr, "switchsim: %s: %s\n", proc, strerror(err));
+	if (err) {
 		if (fd >= 0) {
 			if (faults.proc)
 				rmdir(proc);
@@ -566,15 +570,6 @@ extern "C" int system(const char *command)
 			sim_close(fd);
 		}
 		return fail_with(err);
-	}
-	if (!quote(quoted, sizeof(quoted), proc) || !ethreg_command(ethreg, sizeof(ethreg)) ||
-	    !map_command(mapped, sizeof(mapped), command, quoted, ethreg)) {
-		if (faults.proc)
-			rmdir(proc);
-		else
-			unlink(proc);
-		sim_close(fd);
-		return fail_with(E2BIG);
 	}
 
 	int status = run_shell(mapped);
