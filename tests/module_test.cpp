@@ -24,10 +24,14 @@
 
 namespace {
 
-#define SKIP_UNLESS_KERNEL()                                                     \
-	do {                                                                     \
-		if (!target().kernel())                                          \
-			GTEST_SKIP() << "the module runs in the emulated router"; \
+// The module's own tests run once, with the glibc build's suite: they are
+// the driver's, not the tool's.
+#define SKIP_UNLESS_MODULE_SUITE()                                                            \
+	do {                                                                            \
+		if (!target().kernel())                                                 \
+			GTEST_SKIP() << "the module runs in the emulated router";        \
+		if (target().name != "kernel")                                          \
+			GTEST_SKIP() << "the driver's own tests run with the glibc suite"; \
 	} while (0)
 
 // The bytes in writes of chunk bytes (0: one write); 0, or the errno that
@@ -87,7 +91,7 @@ std::string state_of_size(const std::string &settings, size_t size)
 
 TEST(Module, DriverFileTakesExactlyFiveDigits)
 {
-	SKIP_UNLESS_KERNEL();
+	SKIP_UNLESS_MODULE_SUITE();
 	struct Case {
 		std::string bytes;
 		int err;
@@ -112,7 +116,7 @@ TEST(Module, DriverFileTakesExactlyFiveDigits)
 
 TEST(Module, StateWritesApplyWholeOrNotAtAll)
 {
-	SKIP_UNLESS_KERNEL();
+	SKIP_UNLESS_MODULE_SUITE();
 	const std::string lan2 = "LAN2:up:100:half\n";
 	// Set before each case: a replace that takes effect puts it back.
 	const std::string lan3 = "LAN3:up:10:half\n";
@@ -160,7 +164,7 @@ TEST(Module, StateWritesApplyWholeOrNotAtAll)
 // state says so: the end in ms on the boot clock and the boot it belongs to.
 TEST(Module, LinkCyclesRunOnTheBootClock)
 {
-	SKIP_UNLESS_KERNEL();
+	SKIP_UNLESS_MODULE_SUITE();
 	struct Case {
 		const char *cycle;
 		long shift;  // the wall clock moved by this many seconds
@@ -232,15 +236,6 @@ TEST(Module, LinkCyclesRunOnTheBootClock)
 	EXPECT_EQ(sim.read("state").find(boot), std::string::npos);
 }
 
-// The stress group runs once, with the glibc build's suite: it is the
-// driver's, not the tool's.
-#define SKIP_UNLESS_STRESS()                                                        \
-	do {                                                                        \
-		SKIP_UNLESS_KERNEL();                                               \
-		if (target().name != "kernel")                                      \
-			GTEST_SKIP() << "the driver's stress runs with the glibc suite"; \
-	} while (0)
-
 // One request on phy0; 0 or the errno.
 int request(int sock, unsigned long code, void *data)
 {
@@ -269,7 +264,7 @@ int read_all(const std::string &path)
 // at once; each does what it does alone. The kernel's detectors judge the rest.
 TEST(ModuleStress, ConcurrentRequestsWritesAndReads)
 {
-	SKIP_UNLESS_STRESS();
+	SKIP_UNLESS_MODULE_SUITE();
 	Sim sim;
 	const std::string state = sim.dir + "/state", log = sim.dir + "/log";
 	const int rounds = 60;
@@ -334,7 +329,7 @@ TEST(ModuleStress, ConcurrentRequestsWritesAndReads)
 // and once it is gone, what is still open fails without harm.
 TEST(ModuleStress, UnloadRoundsWhileFilesAreHeldOpen)
 {
-	SKIP_UNLESS_STRESS();
+	SKIP_UNLESS_MODULE_SUITE();
 	Sim sim;
 	const std::string load = "insmod " + target().module;
 	std::atomic<bool> stop{ false };
