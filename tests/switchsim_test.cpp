@@ -158,6 +158,75 @@ TEST(Log, MovesAsideAtOneMebibyteKeepingOneOldFile)
 	}
 }
 
+// A full disk (here, a file size limit) must not leave half a line for the
+// next one to be appended to, and the message names the real error.
+TEST(Log, ALineIsWrittenWholeOrNotAtAll)
+{
+	SKIP_IN_ROUTER();
+	Sim sim;
+	std::string before;
+	while (before.size() < 200)
+		before += "ioctl 3 0x89ff block=... data=0100\n";
+	sim.write("log", before);
+	rlim_t limit = before.size() + 4;
+	sim.in_child([limit] {
+		struct rlimit rl = { limit, limit };
+		setrlimit(RLIMIT_FSIZE, &rl);
+		signal(SIGXFSZ, SIG_IGN);
+	});
+	Result r = sim.exec(sim.command({ "-s" }, true), true);
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.err, "switchsim: " + sim.dir + "/log: " + std::strerror(EFBIG) + "\n");
+	EXPECT_EQ(sim.read("log"), before);
+}
+
+// switchsim log holds the log still: a line that moves it aside meanwhile
+// waits, rather than the reader missing what was moved.
+TEST(Log, AReaderSeesEveryLineThroughAMoveAside)
+{
+	SKIP_UNLESS_SWITCHSIM_COMMAND();
+	Sim sim;
+	std::string old, cur;
+	while (old.size() < (256u << 10))
+		old += "older " + std::to_string(old.size()) + "\n";
+	while (cur.size() < (1u << 20) - 64)
+		cur += "current " + std::to_string(cur.size()) + "\n";
+	sim.write("log.old", old);
+	sim.write("log", cur);
+	auto start = [&sim](int out, std::vector<const char *> argv) {
+		pid_t pid = fork();
+		if (pid == 0) {
+			::setenv("SWITCHSIM_DIR", sim.dir.c_str(), 1);
+			if (out >= 0)
+				dup2(out, 1);
+			argv.push_back(nullptr);
+			execv(argv[0], const_cast<char **>(argv.data()));
+			_exit(127);
+		}
+		return pid;
+	};
+	int p[2];
+	ASSERT_EQ(pipe(p), 0);
+	// The reader fills the pipe and waits there, within log.old.
+	pid_t reader = start(p[1], { SWITCHSIM_BIN, "log" });
+	close(p[1]);
+	usleep(200000);
+	pid_t writer = start(-1, { target().ethreg.c_str(), "-i", "phy0", "0x00000001=0x00000002" });
+	usleep(200000);
+	std::string got;
+	char buf[65536];
+	for (ssize_t n; (n = read(p[0], buf, sizeof(buf))) > 0;)
+		got.append(buf, static_cast<size_t>(n));
+	close(p[0]);
+	int st = 0;
+	waitpid(reader, &st, 0);
+	EXPECT_EQ(st, 0);
+	waitpid(writer, &st, 0);
+	EXPECT_EQ(st, 0);
+	EXPECT_TRUE(got == old + cur) << got.size() << " bytes of " << old.size() + cur.size();
+}
+
 TEST(StateFile, AnySizeAPersonWritesIsRead)
 {
 	SKIP_IN_ROUTER();
