@@ -362,13 +362,6 @@ static bool take_cycle(int fd, const char *path, struct cycle *c)
 	return true;
 }
 
-/* A name of a run's temporary file: PREFIX and mkstemp's six characters. */
-static bool temporary(const char *name, const char *prefix)
-{
-	size_t n = strlen(prefix);
-	return strncmp(name, prefix, n) == 0 && strlen(name + n) == 6;
-}
-
 /*
  * One pass over what runs left in the state directory. Unlocked, it only
  * tells whether there is anything a dead run left. Under the state lock it
@@ -384,14 +377,14 @@ static bool clear_pass(DIR *d, bool locked)
 	int dfd = dirfd(d);
 	while (const struct dirent *e = readdir(d)) {
 		struct stat sb, now;
-		if (temporary(e->d_name, "state.")) {
+		if (sim_temp_file(e->d_name, "state.")) {
 			if (!locked)
 				return true;
 			if (fstatat(dfd, e->d_name, &sb, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(sb.st_mode))
 				unlinkat(dfd, e->d_name, 0);
 			continue;
 		}
-		if (!temporary(e->d_name, "switch_phy."))
+		if (!sim_temp_file(e->d_name, "switch_phy."))
 			continue;
 		int fd = openat(dfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 		if (fd < 0)

@@ -82,8 +82,13 @@ bool sim_own_file(const char *name)
 	for (const char *n : names)
 		if (strcmp(name, n) == 0)
 			return true;
-	return (strncmp(name, "state.", 6) == 0 && strlen(name) == 12) ||
-	       (strncmp(name, "switch_phy.", 11) == 0 && strlen(name) == 17);
+	return sim_temp_file(name, "state.") || sim_temp_file(name, "switch_phy.");
+}
+
+bool sim_temp_file(const char *name, const char *prefix)
+{
+	size_t n = strlen(prefix);
+	return strncmp(name, prefix, n) == 0 && strlen(name + n) == 6;
 }
 
 /*
@@ -149,7 +154,7 @@ static bool own_dir(const char *path, char *out, size_t size, bool contents)
 		if (fstatat(dirfd(d), e->d_name, &sb, AT_SYMLINK_NOFOLLOW) != 0)
 			continue; /* a run's file, gone since */
 		/* A run told to fail the driver file makes it a directory. */
-		bool fail_proc = strncmp(e->d_name, "switch_phy.", 11) == 0 && S_ISDIR(sb.st_mode);
+		bool fail_proc = sim_temp_file(e->d_name, "switch_phy.") && S_ISDIR(sb.st_mode);
 		if (!S_ISREG(sb.st_mode) && !fail_proc) {
 			ok = fail(what, "not a regular file");
 			break;

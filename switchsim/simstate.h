@@ -27,8 +27,10 @@ enum { SIM_PATH = 1024, SIM_LOG_MAX = 1 << 20 };
 /* The state directory as an absolute path without symbolic links, created
  * if missing; NULL after a message if it can't be, or isn't safe to use. */
 const char *sim_dir(void);
-/* Whether a name in the state directory is one of the sim's own files. */
+/* Whether a name in the state directory is one of the sim's own files;
+ * and whether it is a run's temporary one: prefix and mkstemp's six. */
 bool sim_own_file(const char *name);
+bool sim_temp_file(const char *name, const char *prefix);
 /* dir/name into buf; false if it does not fit. */
 bool sim_path(char *buf, size_t size, const char *name);
 /* dir/name opened (with O_CLOEXEC), never through a symbolic link and only

@@ -312,11 +312,12 @@ static __printf(2, 3) void swm_put(struct swm_out *o, const char *fmt, ...)
 		o->len += n;
 }
 
-static void swm_put_word(struct swm_out *o, uint32_t v,
-			 const char *const *words, uint32_t nwords)
+static void swm_put_word(struct swm_out *o, enum swm_field f, uint32_t v)
 {
-	if (v < nwords)
-		swm_put(o, " %s", words[v]);
+	const char *word = swm_word_name(f, v);
+
+	if (word)
+		swm_put(o, " %s", word);
 	else
 		swm_put(o, " %u", (unsigned int)v);
 }
@@ -375,18 +376,18 @@ int swm_print(const struct swm_state *st, const struct swm_clock *clk,
 		const struct swm_port *p = &st->port[i];
 
 		swm_put(&o, "%s", swm_port_name[i]);
-		swm_put_word(&o, p->link, swm_link_words, 2);
+		swm_put_word(&o, SWM_LINK, p->link);
 		swm_put(&o, " %u", (unsigned int)p->speed);
-		swm_put_word(&o, p->duplex, swm_duplex_words, 2);
+		swm_put_word(&o, SWM_DUPLEX, p->duplex);
 		if (clk && clk->boot && p->until > clk->now)
 			swm_put(&o, " %llu %s", (unsigned long long)p->until,
 				clk->boot);
 		swm_put(&o, "\n");
 	}
 	swm_put(&o, "led");
-	swm_put_word(&o, st->led, swm_led_words, 3);
+	swm_put_word(&o, SWM_LED, st->led);
 	swm_put(&o, "\nheader");
-	swm_put_word(&o, st->header, swm_header_words, 2);
+	swm_put_word(&o, SWM_HEADER, st->header);
 	swm_put(&o, "\n");
 	for (i = 0; i < st->nregs && i < SWM_REGS; i++)
 		swm_put(&o, "reg 0x%08x 0x%08x\n", (unsigned int)st->reg[i].addr,
