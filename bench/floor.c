@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /*
  * The floor: the same command line, requests and report as vok_eth, written
  * as plainly as C allows, built with the same flags. bench/run.sh measures

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-2-Clause
 # Size, NEEDED libraries and, on the host, instructions executed by
 # `vok_eth -s` against the simulated switch, beside the same figures of the
 # C floor (bench/floor.c, built with the same flags).

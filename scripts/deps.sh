@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-2-Clause
 # Install the Debian packages a task needs, only those that are missing.
 #   scripts/deps.sh demo   build the tool and the simulated switch
 #   scripts/deps.sh fuzz   also GoogleTest, for scripts/fuzz.sh

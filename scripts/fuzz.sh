@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-2-Clause
 # Run the randomized command-line test longer, with any seed:
 #   scripts/fuzz.sh [RUNS [SEED [BUILD_DIR]]]    default: 100000 runs, seed from the clock
 # A failure prints the seed that replays it: scripts/fuzz.sh 1 SEED

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-2-Clause
 # Build musl for the router (big-endian 32-bit MIPS, hard float) from
 # Debian's musl source package with the cross compiler, cached beside the
 # emulated router's kernel. Prints the install prefix, which

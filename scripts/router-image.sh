@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-2-Clause
 # Build the emulated router from Debian packages alone: a big-endian MIPS32
 # malta kernel from linux-source-6.1, a static busybox from Debian's busybox
 # source package, the switch driver module, and an initramfs that holds the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-2-Clause
 # Boot the emulated router: a big-endian MIPS malta board under
 # qemu-system-mips, with the switch driver module loaded and vok_eth on PATH.
 #   scripts/router-vm.sh                  a shell on the router's console;

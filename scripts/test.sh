@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-2-Clause
 # Install what is missing, build for this machine and for the router
 # (big-endian 32-bit MIPS; glibc, and musl and uClibc-ng dynamic and static),
 # with warnings as errors, and run the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-2-Clause
 # Build uClibc-ng for the router (big-endian 32-bit MIPS, o32, hard float)
 # from Debian's uclibc-source with the cross compiler, cached beside the
 # emulated router's kernel. Prints the install prefix, which

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /*
  * ethreg: stands in for the router's /sbin/ethreg. Takes exactly
  *   ethreg -i phy0 0xRRRRRRRR=0xVVVVVVVV

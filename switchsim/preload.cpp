@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /*
  * libswitchsim.so: stands in for the switch driver behind "phy0" when
  * preloaded into a program (LD_PRELOAD).

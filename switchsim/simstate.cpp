@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /*
  * State and log files of the simulated switch. Its descriptors are closed
  * with sim_close(): in the preloaded library, close() is the tool's, which

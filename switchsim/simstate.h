@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The simulated switch's state, kept as plain text in a directory so that
  * a person can read and edit it:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /*
  * switchsim: run a command against the simulated switch, set its ports,
  * LED and header, show its state and the requests it has received.

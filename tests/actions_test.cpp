@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // LAN link cycling, WAN LED and Atheros header: what reaches the driver,
 // its file and the register tool, and the exit status that comes back.
 #include "harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The same rows on every backend: the preloaded simulated switch on the host
 // and under qemu-user, and the switch driver module in the emulated router.
 // Each row is compared whole, so where the two switches differ one of them

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What the shipped binary may cost: flash, libraries, start-up work, and the
 // system calls of one run.
 #include "harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Command-line handling: usage on every kind of error, and which one action
 // runs for a command line.
 #include "harness.h"

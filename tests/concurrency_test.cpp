@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Many runs against one simulated switch at once: no update is lost, and
 // each run applies only what it did itself.
 #include "harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Randomized command lines against the invariants every run must keep.
 // VOK_FUZZ_SEED and VOK_FUZZ_RUNS choose the runs (scripts/fuzz.sh); a
 // failure prints the seed that replays it alone.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Runs the built tool under the simulated switch and collects what it did:
 // stdout, stderr, exit status, and the simulated switch's request log.
 #ifndef VOK_TESTS_HARNESS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The switch model alone, as both switches compile it.
 #include "swmodel.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The switch driver module's own files, in the emulated router: the driver
 // file takes exactly five digits, a state write applies whole or not at all,
 // and link cycles run on the boot clock; and the module under concurrent use

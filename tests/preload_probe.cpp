@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A program that uses the driver the way no tool should but any program
 // may: bad pointers, other requests on its socket, many threads. The tests
 // run it under the simulated switch; it prints one line per finding.

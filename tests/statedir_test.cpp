@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The simulated switch runs as root: where its state may live, which files
 // it opens, and what of a path reaches the shell.
 #include "harness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The port status report and the driver request behind it.
 #include "harness.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /*
  * vok_strerror N: the C library's own text for errno N. Where the tool
  * passes on that text ("socket failed, %s"), the tests ask the C library the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The switchsim command: what a person does with the simulated switch.
 #include "harness.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /*
  * vok_eth: report and control the router's Ethernet switch through the
  * switch driver behind the interface "phy0".

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Sourced by the scripts that build the emulated router's slow, stable parts
 # (the kernel, busybox, musl): they are cached in
 # ${XDG_CACHE_HOME:-$HOME/.cache}/vok_eth/, one directory per build, named by

@@ -1,2 +1,2 @@
-// SPDX-License-Identifier: GPL-2.0
+// SPDX-License-Identifier: GPL-2.0-only
 #include "../model/swmodel.c"

@@ -1,4 +1,4 @@
-// SPDX-License-Identifier: GPL-2.0
+// SPDX-License-Identifier: GPL-2.0-only OR BSD-2-Clause
 /*
  * The simulated switch, shared by the kernel module and the user-space
  * switch. Kernel rules hold in both builds: no floating point, no 64-bit

@@ -1,4 +1,4 @@
-/* SPDX-License-Identifier: GPL-2.0 */
+/* SPDX-License-Identifier: GPL-2.0-only OR BSD-2-Clause */
 /*
  * The simulated switch itself: its state, the state text, the requests it
  * answers and the lines it logs. The kernel module and the user-space
