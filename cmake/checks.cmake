@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Static analysis of the tool and the simulated switch, a lint of the manual
 # page, and the install layout, run as tests. Each checker is optional here:
 # scripts/test.sh installs them all.
@@ -35,7 +36,16 @@ if(MANDOC)
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
 endif()
 
-# What a router image gets: the tool and its page, and no simulated switch.
-set(stage ${CMAKE_BINARY_DIR}/install-check)
-add_test(NAME install.layout
-  COMMAND sh -c "rm -rf '${stage}' && DESTDIR='${stage}' '${CMAKE_COMMAND}' --install '${CMAKE_BINARY_DIR}' --prefix /usr >/dev/null && cd '${stage}' && got=$(find . -type f | sort | paste -sd ' ') && echo \"$got\" && test \"$got\" = './usr/sbin/vok_eth ./usr/share/man/man8/vok_eth.8'")
+# What a router image gets: the tool and its page, and no simulated switch;
+# the simulated switch, asked for, under libexec/.
+set(layout_default "./usr/sbin/vok_eth ./usr/share/man/man8/vok_eth.8")
+set(layout_switchsim "./usr/libexec/switchsim/ethreg ./usr/libexec/switchsim/libswitchsim.so ./usr/libexec/switchsim/switchsim")
+foreach(what default switchsim)
+  set(stage ${CMAKE_BINARY_DIR}/install-check-${what})
+  set(component "")
+  if(what STREQUAL switchsim)
+    set(component "--component switchsim")
+  endif()
+  add_test(NAME install.layout.${what}
+    COMMAND sh -c "rm -rf '${stage}' && DESTDIR='${stage}' '${CMAKE_COMMAND}' --install '${CMAKE_BINARY_DIR}' --prefix /usr ${component} >/dev/null && cd '${stage}' && got=$(find . -type f | sort | paste -sd ' ') && echo \"$got\" && test \"$got\" = '${layout_${what}}'")
+endforeach()

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Cross build for the router: big-endian 32-bit MIPS, Linux, glibc.
 # Another router toolchain: -DVOK_CROSS_PREFIX=mipsel-openwrt-linux- (the
 # compiler prefix, with its trailing dash) and -DVOK_SYSROOT=/path/to/sysroot.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Cross build for the router against musl, as most router firmware links:
 # big-endian 32-bit MIPS, Linux (cmake/own-libc.cmake says how).
 # VOK_MUSL is musl's install prefix; scripts/musl.sh builds one from Debian's

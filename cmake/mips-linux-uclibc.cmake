@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Cross build for the router against uClibc-ng, as many vendor SDKs link:
 # big-endian 32-bit MIPS, Linux (cmake/own-libc.cmake says how).
 # VOK_UCLIBC is uClibc-ng's install prefix; scripts/uclibc.sh builds one from

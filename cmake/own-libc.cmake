@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # The part of a router toolchain file that links against a C library built
 # here (musl, uClibc-ng) rather than the cross toolchain's glibc, for big-endian
 # 32-bit MIPS. The tool uses the C library only, so the C++ file is compiled
@@ -43,7 +44,7 @@ set(CMAKE_FIND_ROOT_PATH ${vok_prefix})
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-mips -L ${vok_prefix})
 
 foreach(f include libgcc.a crtbeginS.o crtendS.o crtbeginT.o crtend.o)
-  execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=${f}
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${f}
     OUTPUT_VARIABLE vok_gcc_${f} OUTPUT_STRIP_TRAILING_WHITESPACE)
 endforeach()
 

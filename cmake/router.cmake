@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # How a program for the router is compiled and linked: small, C library only.
 # libstdc++ is never used, so --as-needed leaves libc the only NEEDED entry.
 function(vok_router_flags target)

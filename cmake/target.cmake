@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Describe this build to the test suite: where its programs are, how to run
 # them, and the facts of its target that byte-level checks depend on. A host
 # test build reads this file from its own build tree and from the router build.

@@ -1,10 +1,12 @@
 #!/bin/sh
-# Builds and installs the tool as a firmware build system would, in a fresh
-# tree, and checks what it made.
-#   tests/firmware_build.sh buildroot|openwrt SOURCE_DIR WORK_DIR TOOLCHAIN_FILE
+# SPDX-License-Identifier: BSD-2-Clause
+# Builds and installs the tool as a firmware build system would, from a copy
+# of only what ships, with a C++ compiler and no C compiler, and checks what
+# it made.
+#   tests/firmware_build.sh buildroot|openwrt|host SOURCE_DIR WORK_DIR [TOOLCHAIN_FILE]
 # The toolchain file stands in for the build system's own.
 set -eu
-system=$1 src=$2 work=$3 toolchain=$4
+system=$1 top=$2 work=$3 toolchain=${4:-}
 fail() { echo "$system: $*" >&2; exit 1; }
 
 # Each system's arguments and target flags, as its cmake support passes them.
@@ -21,13 +23,20 @@ openwrt)
 	set -- -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_STRIP=: \
 		-DCMAKE_C_FLAGS_RELEASE=-DNDEBUG -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG -DBUILD_TESTING=OFF
 	;;
+host)
+	cflags="" ldflags=""
+	set -- -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF
+	;;
 *) fail "unknown build system" ;;
 esac
+[ -z "$toolchain" ] || set -- "$@" "-DCMAKE_TOOLCHAIN_FILE=$toolchain"
 
 rm -rf "$work"
-mkdir -p "$work"
-build=$work/build stage=$work/stage
-cmake -S "$src" -B "$build" --toolchain "$toolchain" "$@" \
+mkdir -p "$work/src"
+src=$work/src build=$work/build stage=$work/stage
+(cd "$top" && cp -R CMakeLists.txt cmake tools LICENSE LICENSES "$src/")
+export CC=/nonexistent/cc
+cmake -S "$src" -B "$build" "$@" \
 	"-DCMAKE_C_FLAGS=$cflags" "-DCMAKE_CXX_FLAGS=$cflags" "-DCMAKE_EXE_LINKER_FLAGS=$ldflags" \
 	>"$work/configure.log" 2>&1 || { cat "$work/configure.log" >&2; fail "configure failed"; }
 cmake --build "$build" --verbose >"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; fail "build failed"; }
