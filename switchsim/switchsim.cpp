@@ -107,11 +107,12 @@ static int run(char **argv)
 	exe[n] = '\0';
 	*strrchr(exe, '/') = '\0';
 	snprintf(lib, sizeof(lib), "%s/libswitchsim.so", exe);
-	/* ld.so would take the pieces for several libraries, find none, and
-	 * run the command against the real system without a word. */
-	if (strpbrk(lib, " :")) {
-		fprintf(stderr, "switchsim: %s: the loader splits LD_PRELOAD at spaces and colons; "
-				"move the build to a path without them\n", lib);
+	/* ld.so would take the pieces for several libraries, or expand $LIB,
+	 * $ORIGIN or $PLATFORM, find none, and run the command against the
+	 * real system with no more than a warning. */
+	if (strpbrk(lib, " :$")) {
+		fprintf(stderr, "switchsim: %s: the loader splits LD_PRELOAD at spaces and colons and "
+				"expands $ in it; move the build to a path without them\n", lib);
 		return 2;
 	}
 	const char *dir = sim_dir();

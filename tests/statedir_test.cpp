@@ -287,11 +287,12 @@ TEST(Switchsim, RunsOnlyWhatTheLoaderPreloadsTheSwitchInto)
 	struct Case {
 		const char *dir;
 		Program program;
-		bool runs; // ld.so splits LD_PRELOAD at spaces and colons
+		bool runs; // ld.so splits LD_PRELOAD at spaces and colons, expands $LIB
 	} cases[] = {
 		{ "copy (1)", kTool, false },
 		{ "a:b", kTool, false },
-		{ "x(1)'s;$y", kTool, true },
+		{ "x(1)'s;y", kTool, true },
+		{ "$LIB", kTool, false },
 		// No loader runs for a static program, and the loader drops
 		// LD_PRELOAD for one that gains privileges as it starts.
 		{ "static", kStatic, false },
