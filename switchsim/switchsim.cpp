@@ -246,7 +246,10 @@ static int show(void)
 	return fflush(stdout) == 0 ? 0 : 2;
 }
 
-/* The log, the older part first, held still while it is read. */
+/*
+ * The log, the older part first, copied while it is held still and shown
+ * after: a reader stalled on its output (a pager) must hold up no run.
+ */
 static int show_log(void)
 {
 	int fd = sim_log_open();
@@ -263,11 +266,25 @@ static int show_log(void)
 		int fd;
 		const char *name;
 	} parts[] = { { old, "log.old" }, { fd, "log" } };
-	char buf[4096];
+	char *buf = NULL;
+	size_t len = 0, size = 0;
 	for (const auto &part : parts) {
 		ssize_t n = 0;
-		while (part.fd >= 0 && !err && (n = read(part.fd, buf, sizeof(buf))) > 0)
-			fwrite(buf, 1, (size_t)n, stdout);
+		while (part.fd >= 0 && !err) {
+			if (len == size) {
+				char *more = static_cast<char *>(realloc(buf, size + (1 << 16)));
+				if (!more) {
+					n = -1;
+					errno = ENOMEM;
+					break;
+				}
+				buf = more;
+				size += 1 << 16;
+			}
+			if ((n = read(part.fd, buf + len, size - len)) <= 0)
+				break;
+			len += (size_t)n;
+		}
 		if (n < 0 && !err) {
 			err = errno;
 			failed = part.name;
@@ -276,6 +293,9 @@ static int show_log(void)
 	if (old >= 0)
 		sim_close(old);
 	sim_log_close(fd);
+	if (!err)
+		fwrite(buf, 1, len, stdout);
+	free(buf);
 	if (err) {
 		char path[SIM_PATH];
 		sim_path(path, sizeof(path), failed);
