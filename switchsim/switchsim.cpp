@@ -21,6 +21,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <set>
+
 static const char usage_text[] =
 	"usage: switchsim run COMMAND [ARG ...]\n"
 	"       switchsim set PORT LINK [SPEED [DUPLEX]]\n"
@@ -93,9 +95,10 @@ static const char *why_not_preloaded(pid_t pid, const char *lib)
 
 /*
  * Runs the command with the switch preloaded, or not at all: a program
- * the loader would not preload it into would act on the real system. It
- * is stopped at its exec, before its loader runs, and let go only if that
- * loader will preload the switch.
+ * the loader would not preload it into would act on the real system. The
+ * command and every process it starts are traced and stopped at each exec,
+ * before the loader runs, and let go only if that loader will preload the
+ * switch; else all of them are killed. Done when all of them have ended.
  */
 static int run(char **argv)
 {
@@ -108,11 +111,12 @@ static int run(char **argv)
 	exe[n] = '\0';
 	*strrchr(exe, '/') = '\0';
 	snprintf(lib, sizeof(lib), "%s/libswitchsim.so", exe);
-	/* ld.so would take the pieces for several libraries, find none, and
-	 * run the command against the real system without a word. */
-	if (strpbrk(lib, " :")) {
-		fprintf(stderr, "switchsim: %s: the loader splits LD_PRELOAD at spaces and colons; "
-				"move the build to a path without them\n", lib);
+	/* ld.so would take the pieces for several libraries, or expand $LIB,
+	 * $ORIGIN or $PLATFORM, find none, and run the command against the
+	 * real system with no more than a warning. */
+	if (strpbrk(lib, " :$")) {
+		fprintf(stderr, "switchsim: %s: the loader splits LD_PRELOAD at spaces and colons and "
+				"expands $ in it; move the build to a path without them\n", lib);
 		return 2;
 	}
 	const char *dir = sim_dir();
@@ -131,7 +135,8 @@ static int run(char **argv)
 		return 2;
 	}
 	if (pid == 0) {
-		if (ptrace(PTRACE_TRACEME, 0, NULL, NULL) != 0) {
+		/* Stopped until the tracer has said what to follow. */
+		if (ptrace(PTRACE_TRACEME, 0, NULL, NULL) != 0 || raise(SIGSTOP) != 0) {
 			fprintf(stderr, "switchsim: %s: cannot watch it start: %s\n", argv[0], strerror(errno));
 			_exit(2);
 		}
@@ -142,33 +147,62 @@ static int run(char **argv)
 	/* As a shell does for the command it waits for. */
 	signal(SIGINT, SIG_IGN);
 	signal(SIGQUIT, SIG_IGN);
-	int status;
+	/* Each exec of each process; and killed with switchsim rather than
+	 * left to run on unwatched. */
+	const long follow = PTRACE_O_TRACEEXEC | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
+			    PTRACE_O_TRACECLONE | PTRACE_O_EXITKILL;
+	/* Tracees past the SIGSTOP each one starts with. */
+	std::set<pid_t> seen;
+	int status, result = 2;
+	bool refused = false;
 	for (;;) {
-		if (waitpid(pid, &status, 0) < 0) {
-			if (errno == EINTR)
-				continue;
+		pid_t who = waitpid(-1, &status, __WALL);
+		if (who < 0 && errno == EINTR)
+			continue;
+		if (who < 0 && errno == ECHILD)
+			return refused ? 2 : result;
+		if (who < 0) {
 			fprintf(stderr, "switchsim: %s: %s\n", argv[0], strerror(errno));
 			return 2;
 		}
-		if (!WIFSTOPPED(status))
-			break;
-		/* Traced, it stops for every signal too: those go on to it. */
-		if (WSTOPSIG(status) != SIGTRAP) {
-			// NOLINTNEXTLINE(performance-no-int-to-ptr): ptrace takes the signal as its data
-			ptrace(PTRACE_CONT, pid, NULL, (void *)(long)WSTOPSIG(status));
+		if (!WIFSTOPPED(status)) {
+			seen.erase(who);
+			if (who == pid)
+				result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 			continue;
 		}
-		const char *why = why_not_preloaded(pid, lib);
-		if (why) {
-			kill(pid, SIGKILL);
-			while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-			}
-			fprintf(stderr, "switchsim: %s: %s; not run\n", argv[0], why);
-			return 2;
+		if (refused) {
+			kill(who, SIGKILL);
+			continue;
 		}
-		ptrace(PTRACE_DETACH, pid, NULL, NULL);
+		long sig = WSTOPSIG(status);
+		const char *why = NULL;
+		if (sig == SIGSTOP && seen.insert(who).second) {
+			ptrace(PTRACE_SETOPTIONS, who, NULL, follow);
+			sig = 0;
+		} else if (status >> 16 == PTRACE_EVENT_EXEC && (why = why_not_preloaded(who, lib))) {
+			char path[64], exe[PATH_MAX];
+			snprintf(path, sizeof(path), "/proc/%d/exe", (int)who);
+			ssize_t len = readlink(path, exe, sizeof(exe) - 1);
+			exe[len > 0 ? len : 0] = '\0';
+			fprintf(stderr, "switchsim: %s: %s; not run\n", len > 0 ? exe : argv[0], why);
+			refused = true;
+			for (pid_t t : seen)
+				kill(t, SIGKILL);
+			continue;
+		} else if (status >> 16 == PTRACE_EVENT_EXEC) {
+			/* A thread's exec: it goes on under the leader's id. */
+			unsigned long former = 0;
+			if (ptrace(PTRACE_GETEVENTMSG, who, NULL, &former) == 0 && (pid_t)former != who)
+				seen.erase((pid_t)former);
+			sig = 0;
+		} else if (status >> 16) {
+			sig = 0; /* a fork, vfork or clone: the child stops on its own */
+		}
+		/* Traced, it stops for every signal too: those go on to it. */
+		// NOLINTNEXTLINE(performance-no-int-to-ptr): ptrace takes the signal as its data
+		ptrace(PTRACE_CONT, who, NULL, (void *)sig);
 	}
-	return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 /* A setting, as a line of the state text: the model applies it. */
@@ -246,7 +280,10 @@ static int show(void)
 	return fflush(stdout) == 0 ? 0 : 2;
 }
 
-/* The log, the older part first, held still while it is read. */
+/*
+ * The log, the older part first, copied while it is held still and shown
+ * after: a reader stalled on its output (a pager) must hold up no run.
+ */
 static int show_log(void)
 {
 	int fd = sim_log_open();
@@ -263,11 +300,25 @@ static int show_log(void)
 		int fd;
 		const char *name;
 	} parts[] = { { old, "log.old" }, { fd, "log" } };
-	char buf[4096];
+	char *buf = NULL;
+	size_t len = 0, size = 0;
 	for (const auto &part : parts) {
 		ssize_t n = 0;
-		while (part.fd >= 0 && !err && (n = read(part.fd, buf, sizeof(buf))) > 0)
-			fwrite(buf, 1, (size_t)n, stdout);
+		while (part.fd >= 0 && !err) {
+			if (len == size) {
+				char *more = static_cast<char *>(realloc(buf, size + (1 << 16)));
+				if (!more) {
+					n = -1;
+					errno = ENOMEM;
+					break;
+				}
+				buf = more;
+				size += 1 << 16;
+			}
+			if ((n = read(part.fd, buf + len, size - len)) <= 0)
+				break;
+			len += (size_t)n;
+		}
 		if (n < 0 && !err) {
 			err = errno;
 			failed = part.name;
@@ -276,6 +327,9 @@ static int show_log(void)
 	if (old >= 0)
 		sim_close(old);
 	sim_log_close(fd);
+	if (!err)
+		fwrite(buf, 1, len, stdout);
+	free(buf);
 	if (err) {
 		char path[SIM_PATH];
 		sim_path(path, sizeof(path), failed);

@@ -288,15 +288,21 @@ TEST(Switchsim, RunsOnlyWhatTheLoaderPreloadsTheSwitchInto)
 	struct Case {
 		const char *dir;
 		Program program;
-		bool runs; // ld.so splits LD_PRELOAD at spaces and colons
+		bool runs; // ld.so splits LD_PRELOAD at spaces and colons, expands $LIB
+		Args wrap = {}; // run first, as the program's parent or by exec
 	} cases[] = {
 		{ "copy (1)", kTool, false },
 		{ "a:b", kTool, false },
-		{ "x(1)'s;$y", kTool, true },
+		{ "x(1)'s;y", kTool, true },
+		{ "$LIB", kTool, false },
 		// No loader runs for a static program, and the loader drops
 		// LD_PRELOAD for one that gains privileges as it starts.
 		{ "static", kStatic, false },
 		{ "setuid", kSetuid, false },
+		// Nor by way of another program, or of a child.
+		{ "env", kStatic, false, { "env" } },
+		{ "sh", kStatic, false, { "/bin/sh", "-c", "\"$0\" \"$@\"; exit" } },
+		{ "sh-tool", kTool, true, { "/bin/sh", "-c", "\"$0\" \"$@\"; exit" } },
 	};
 	for (const auto &c : cases) {
 		if (c.program == kSetuid && geteuid() != 0)
@@ -316,7 +322,10 @@ TEST(Switchsim, RunsOnlyWhatTheLoaderPreloadsTheSwitchInto)
 		}
 		// The register tool beside the library, as a person gets it.
 		sim.setenv("SWITCHSIM_ETHREG", "");
-		Result r = sim.exec({ (to / "switchsim").string(), "run", tool.string(), "-e", "on" }, false);
+		Args argv = { (to / "switchsim").string(), "run" };
+		argv.insert(argv.end(), c.wrap.begin(), c.wrap.end());
+		argv.insert(argv.end(), { tool.string(), "-e", "on" });
+		Result r = sim.exec(argv, false);
 		EXPECT_EQ(r.out, "") << c.dir;
 		if (c.runs) {
 			EXPECT_EQ(r.status, 0) << c.dir << ": " << r.err;
