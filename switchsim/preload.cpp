@@ -346,20 +346,38 @@ static bool hold_down(struct swm_state *st, const void *arg)
 	return swm_cycle(st, c->at, c->bytes, c->len) == 0;
 }
 
-/* What the shell wrote to the driver file at path, open as fd: logged,
- * kept as switch_phy, and true with its bytes if it wrote any. */
-static bool take_cycle(int fd, const char *path, struct cycle *c)
+/* What the shell wrote to the driver file open as fd; false if nothing. */
+static bool read_cycle(int fd, struct cycle *c)
 {
 	ssize_t n = pread(fd, c->bytes, sizeof(c->bytes), 0);
+	c->len = n > 0 ? (size_t)n : 0;
+	return c->len > 0;
+}
+
+/* The driver file at path, once its cycle is applied, not before: a run
+ * killed in between leaves it for the next. Logged and kept as switch_phy. */
+static void done_cycle(const char *path, const struct cycle *c)
+{
 	char last[SIM_PATH];
-	if (n <= 0 || !sim_path(last, sizeof(last), "switch_phy") || rename(path, last) != 0)
+	if (!c->len || !sim_path(last, sizeof(last), "switch_phy") || rename(path, last) != 0)
 		unlink(path);
-	if (n <= 0)
-		return false; /* the shell never wrote it */
-	c->len = (size_t)n;
 	char line[SWM_LINE_MAX];
-	if (swm_log_switch_phy(line, sizeof(line), c->bytes, c->len) >= 0)
+	if (c->len && swm_log_switch_phy(line, sizeof(line), c->bytes, c->len) >= 0)
 		sim_log("%s", line);
+}
+
+/* When a driver file was written, on the boot clock; false if before this
+ * boot began: its cycle ended with that boot. A file is dated on the wall
+ * clock alone, so one set back since reads as written now. */
+static bool written_at(const struct stat *sb, uint64_t now, uint64_t *at)
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_REALTIME, &ts);
+	int64_t age = ((int64_t)ts.tv_sec - sb->st_mtim.tv_sec) * 1000 +
+		      (ts.tv_nsec - sb->st_mtim.tv_nsec) / 1000000;
+	if (age > 0 && (uint64_t)age > now)
+		return false;
+	*at = now - (uint64_t)(age > 0 ? age : 0);
 	return true;
 }
 
@@ -374,7 +392,7 @@ static bool take_cycle(int fd, const char *path, struct cycle *c)
 static bool clear_pass(DIR *d, bool locked)
 {
 	struct swm_state st;
-	bool loaded = false, changed = false;
+	bool loaded = false;
 	int dfd = dirfd(d);
 	while (const struct dirent *e = readdir(d)) {
 		struct stat sb, now;
@@ -402,18 +420,13 @@ static bool clear_pass(DIR *d, bool locked)
 		if (dead && S_ISDIR(sb.st_mode)) {
 			unlinkat(dfd, e->d_name, AT_REMOVEDIR);
 		} else if (dead && S_ISREG(sb.st_mode) && (loaded || (loaded = sim_load(&st))) &&
-			   sim_path(path, sizeof(path), e->d_name) && take_cycle(fd, path, &c)) {
-			struct timespec ts;
-			clock_gettime(CLOCK_REALTIME, &ts);
-			int64_t age = ((int64_t)ts.tv_sec - sb.st_mtim.tv_sec) * 1000 +
-				      (ts.tv_nsec - sb.st_mtim.tv_nsec) / 1000000;
-			c.at = sim_clock().now - (uint64_t)(age > 0 ? age : 0);
-			changed = hold_down(&st, &c) || changed;
+			   sim_path(path, sizeof(path), e->d_name) &&
+			   (!read_cycle(fd, &c) || !written_at(&sb, sim_clock().now, &c.at) ||
+			    !hold_down(&st, &c) || sim_save(&st))) {
+			done_cycle(path, &c);
 		}
 		sim_close(fd);
 	}
-	if (changed)
-		sim_save(&st);
 	return false;
 }
 
@@ -525,6 +538,66 @@ static int run_shell(const char *command)
 	return status;
 }
 
+/* A shell command's names, off the stack: a thread's may be as small as
+ * PTHREAD_STACK_MIN. */
+struct shell_names {
+	char proc[SIM_PATH], quoted[2 * SIM_PATH], ethreg[2 * SIM_PATH], mapped[8192];
+};
+
+/*
+ * The driver file of this call alone, so a run applies only its own digits;
+ * a directory, which not even root can write, for SWITCHSIM_FAIL_PROC and
+ * when the state can't be read, as a driver refuses a cycle it can't keep.
+ * Made and locked under the state lock, so that a run clearing what dead
+ * runs left never finds it unlocked; locked until its digits are applied.
+ */
+static int shell_with_driver(const char *command, struct shell_names *n)
+{
+	if (!sim_path(n->proc, sizeof(n->proc), "switch_phy.XXXXXX"))
+		return fail_with(ENAMETOOLONG);
+	int lock = sim_lock();
+	if (lock < 0)
+		return fail_with(EIO);
+	struct swm_state st;
+	bool refuse = faults.proc || (strstr(command, "/proc/switch_phy") && !sim_load(&st));
+	int fd = refuse ? (mkdtemp(n->proc) ? open(n->proc, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1)
+			: mkostemp(n->proc, O_CLOEXEC);
+	int err = fd < 0 ? errno : flock(fd, LOCK_EX) != 0 ? errno : 0;
+	sim_unlock(lock);
+	if (!err && (!quote(n->quoted, sizeof(n->quoted), n->proc) ||
+		     !ethreg_command(n->ethreg, sizeof(n->ethreg)) ||
+		     !map_command(n->mapped, sizeof(n->mapped), command, n->quoted, n->ethreg)))
+		err = E2BIG;
+	else if (err)
+		fprintf(stderr, "switchsim: %s: %s\n", n->proc, strerror(err));
+	if (err) {
+		if (fd >= 0) {
+			if (refuse)
+				rmdir(n->proc);
+			else
+				unlink(n->proc);
+			sim_close(fd);
+		}
+		return fail_with(err);
+	}
+
+	int status = run_shell(n->mapped);
+	int saved = errno;
+	struct cycle c;
+	if (refuse) {
+		rmdir(n->proc);
+	} else {
+		if (read_cycle(fd, &c)) {
+			c.at = sim_clock().now;
+			sim_update(hold_down, &c);
+		}
+		done_cycle(n->proc, &c);
+	}
+	sim_close(fd);
+	errno = saved;
+	return status;
+}
+
 extern "C" int system(const char *command)
 {
 	sim_log("system %s", command ? command : "(null)");
@@ -534,48 +607,12 @@ extern "C" int system(const char *command)
 		return fail_with(faults.system_errno);
 	if (!command)
 		return 1; /* there is a shell */
-
-	/* The driver file of this call alone, so a run applies only its own
-	 * digits; a directory, which not even root can write, for
-	 * SWITCHSIM_FAIL_PROC. Made and locked under the state lock, so that
-	 * a run clearing what dead runs left never finds it unlocked; locked
-	 * until its digits are applied. */
-	char proc[SIM_PATH], quoted[2 * SIM_PATH], ethreg[2 * SIM_PATH], mapped[8192];
-	if (!sim_path(proc, sizeof(proc), "switch_phy.XXXXXX"))
-		return fail_with(ENAMETOOLONG);
-	int lock = sim_lock();
-	if (lock < 0)
-		return fail_with(EIO);
-	int fd = faults.proc ? (mkdtemp(proc) ? open(proc, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1)
-			     : mkostemp(proc, O_CLOEXEC);
-	int err = fd < 0 ? errno : flock(fd, LOCK_EX) != 0 ? errno : 0;
-	sim_unlock(lock);
-	if (!err && (!quote(quoted, sizeof(quoted), proc) || !ethreg_command(ethreg, sizeof(ethreg)) ||
-		     !map_command(mapped, sizeof(mapped), command, quoted, ethreg)))
-		err = E2BIG;
-	else if (err)
-		fprintf(stderr, "switchsim: %s: %s\n", proc, strerror(err));
-	if (err) {
-		if (fd >= 0) {
-			if (faults.proc)
-				rmdir(proc);
-			else
-				unlink(proc);
-			sim_close(fd);
-		}
-		return fail_with(err);
-	}
-
-	int status = run_shell(mapped);
+	struct shell_names *n = static_cast<struct shell_names *>(malloc(sizeof(*n)));
+	if (!n)
+		return fail_with(ENOMEM);
+	int status = shell_with_driver(command, n);
 	int saved = errno;
-	struct cycle c;
-	if (faults.proc)
-		rmdir(proc);
-	else if (take_cycle(fd, proc, &c)) {
-		c.at = sim_clock().now;
-		sim_update(hold_down, &c);
-	}
-	sim_close(fd);
+	free(n);
 	errno = saved;
 	return status;
 }

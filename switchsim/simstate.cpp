@@ -475,21 +475,28 @@ static void log_unlock(int fd)
 
 void sim_log(const char *fmt, ...)
 {
-	char line[4096];
+	/* Off the stack: a thread's may be as small as PTHREAD_STACK_MIN. */
+	struct {
+		char line[4096], path[SIM_PATH], old[SIM_PATH];
+	} *b = static_cast<decltype(b)>(malloc(sizeof(*b)));
+	if (!b) {
+		fail("log", strerror(ENOMEM));
+		_exit(2);
+	}
+	char *line = b->line;
 	va_list ap;
 	va_start(ap, fmt);
-	int n = vsnprintf(line, sizeof(line) - 1, fmt, ap);
+	int n = vsnprintf(line, sizeof(b->line) - 1, fmt, ap);
 	va_end(ap);
 	if (n < 0)
 		n = 0;
-	if ((size_t)n > sizeof(line) - 2)
-		n = sizeof(line) - 2;
+	if ((size_t)n > sizeof(b->line) - 2)
+		n = sizeof(b->line) - 2;
 	line[n++] = '\n';
 	int fd = log_lock(LOCK_EX);
 	if (fd < 0)
 		_exit(2);
-	char path[SIM_PATH], old[SIM_PATH];
-	sim_path(path, sizeof(path), "log");
+	sim_path(b->path, sizeof(b->path), "log");
 	struct stat sb;
 	const char *why = NULL;
 	if (fstat(fd, &sb) != 0) {
@@ -501,15 +508,16 @@ void sim_log(const char *fmt, ...)
 		struct stat now;
 		if (fstat(fd, &now) == 0 && now.st_size != sb.st_size && ftruncate(fd, sb.st_size) != 0)
 			why = "cannot take back a part-written line";
-	} else if (sb.st_size + n >= SIM_LOG_MAX && sim_path(old, sizeof(old), "log.old") &&
-		   rename(path, old) != 0) {
-		fprintf(stderr, "switchsim: %s: cannot move it to %s: %s\n", path, old, strerror(errno));
+	} else if (sb.st_size + n >= SIM_LOG_MAX && sim_path(b->old, sizeof(b->old), "log.old") &&
+		   rename(b->path, b->old) != 0) {
+		fprintf(stderr, "switchsim: %s: cannot move it to %s: %s\n", b->path, b->old, strerror(errno));
 	}
 	log_unlock(fd);
 	if (why) {
-		fail(path, why);
+		fail(b->path, why);
 		_exit(2);
 	}
+	free(b);
 }
 
 int sim_log_open(void)

@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -121,6 +124,11 @@ TEST(LinkCycle, AKilledRunsCycleIsAppliedByTheNextRun)
 		  "LAN0:up:1000:full\nLAN1:up:100:full\n",
 		  { "lock", "log", "state", "switch_phy" },
 		  { "switch_phy 3230303031" } },
+		{ "from before this boot",
+		  { { "switch_phy.Ol00dd", "90001", 1 << 30, false } },
+		  "LAN0:up:1000:full\nLAN1:up:100:full\n",
+		  { "lock", "log", "switch_phy" },
+		  { "switch_phy 3930303031" } },
 		{ "a live run's",
 		  { { "switch_phy.Li33ve", "90010", 0, true } },
 		  "LAN0:up:1000:full\nLAN1:up:100:full\n",
@@ -164,6 +172,41 @@ TEST(LinkCycle, AKilledRunsCycleIsAppliedByTheNextRun)
 		std::sort(left.begin(), left.end());
 		EXPECT_EQ(left, c.left) << c.name;
 	}
+}
+
+// Killed after its shell wrote the driver file, while it waits for the
+// state's lock to apply the cycle: the cycle is still there for the next.
+TEST(LinkCycle, ARunKilledBeforeItAppliesItsCycleLosesNothing)
+{
+	SKIP_IN_ROUTER();
+	Sim sim;
+	pid_t pid = fork();
+	if (pid == 0) {
+		setpgid(0, 0);
+		sim.exec(sim.command({ "-w", "9", "-m", "1" }, true), true);
+		_exit(0);
+	}
+	ASSERT_GT(pid, 0);
+	setpgid(pid, pid);
+	// Its driver file is made under the lock: taken next, it holds the
+	// run at its apply.
+	std::string own;
+	for (int i = 0; i < 200000 && own.empty(); i++)
+		if (DIR *d = opendir(sim.dir.c_str())) {
+			while (const struct dirent *e = readdir(d))
+				if (strncmp(e->d_name, "switch_phy.", 11) == 0)
+					own = e->d_name;
+			closedir(d);
+		}
+	int lock = open((sim.dir + "/lock").c_str(), O_RDWR | O_CLOEXEC);
+	EXPECT_EQ(flock(lock, LOCK_EX), 0);
+	for (int i = 0; i < 500 && sim.read(own).empty() && sim.read("switch_phy").empty(); i++)
+		usleep(10000);
+	usleep(200000);
+	kill(-pid, SIGKILL);
+	waitpid(pid, nullptr, 0);
+	close(lock);
+	EXPECT_EQ(sim.run({ "-s" }).out.rfind("LAN0:down:0:half\n", 0), 0u) << own;
 }
 
 TEST(WanLed, SendsTheColourAsTwoBytes)

@@ -40,6 +40,10 @@ TEST(Model, StateTextParses)
 	for (int i = 0; i < SWM_REGS; i++)
 		regs += "reg " + std::to_string(i) + " 1\n";
 	regs_over = regs + "reg 0x99 1\n";
+	std::string biggest; // the longest text the parser takes, as printed
+	for (const char *p : swm_port_name)
+		biggest += p + " 4294967295 4294967295 4294967295 9999999999999999999 "s + boot + "\n";
+	biggest += "led 4294967295\nheader 4294967295\n" + regs;
 	const std::string hold_why = "a hold is its end in ms on the boot clock and its boot id";
 	const std::string port_why = "link is up, down or a number; speed a number; duplex full, half or a number";
 	const std::string what = "expected lan0..lan3, wan, led, header or reg with its values";
@@ -69,6 +73,15 @@ TEST(Model, StateTextParses)
 		  [](swm_state &s) { s.port[0] = { 0, 0, 0, 9000 }; } },
 		{ "lan1 up 10 half 09000 "s + other_boot, 0, 0, "", // another boot's hold
 		  [](swm_state &s) { s.port[1] = { 1, 10, 0, 0 }; } },
+		{ "lan0 down 0 half 000000000000000000009000 "s + boot, 0, 0, "",
+		  [](swm_state &s) { s.port[0] = { 0, 0, 0, 9000 }; } },
+		{ biggest, 0, 0, "", [](swm_state &s) {
+			  for (auto &p : s.port)
+				  p = { 0xffffffff, 0xffffffff, 0xffffffff, 9999999999999999999u };
+			  s.led = s.header = 0xffffffff;
+			  for (uint32_t i = 0; i < SWM_REGS; i++)
+				  swm_set_reg(&s, i, 1);
+		  } },
 		{ std::string((1 << 20) - 9, '#') + "\nled off\n", 0, 0, "",
 		  [](swm_state &s) { s.led = 0; } },
 		{ "lan0 up 1000 full 9000", -EINVAL, 1, hold_why, nullptr },
@@ -89,6 +102,8 @@ TEST(Model, StateTextParses)
 		{ "led on", -EINVAL, 1, what, nullptr },
 		{ "header amber", -EINVAL, 1, what, nullptr },
 		{ "reg 1", -EINVAL, 1, what, nullptr },
+		{ "reg 1 2 3", -EINVAL, 1, what, nullptr },
+		{ "led amber # x", -EINVAL, 1, what, nullptr },
 		{ "reg 0x 1", -EINVAL, 1, what, nullptr },
 		{ "LAN0 up 1000 full", -EINVAL, 1, what, nullptr },
 		{ "lan0 up 1000 full 1 2 3", -EINVAL, 1, "too many fields", nullptr },
@@ -220,12 +235,15 @@ TEST(Model, LinkCycleHoldsLanPortsUntilTheLastEnds)
 		uint64_t before[SWM_PORTS];
 		int ret;
 		uint64_t after[SWM_PORTS];
+		uint64_t now = clk.now;
 	} cases[] = {
 		{ "30101", {}, 0, { 8000, 0, 8000, 0, 0 } },
 		{ "91111", {}, 0, { 14000, 14000, 14000, 14000, 0 } },
 		{ "00001", {}, 0, { 5000, 0, 0, 0, 0 } },
 		{ "10011", { 9000, 100 }, 0, { 9000, 6000 } },
 		{ "20000", { 7 }, 0, { 7 } },
+		// Never past the longest hold the parser takes.
+		{ "90001", {}, 0, { 9999999999999999999u }, 9999999999999999999u - 1000 },
 		{ "3010", {}, -EINVAL, {} },
 		{ "301011", {}, -EINVAL, {} },
 		{ "30121", {}, -EINVAL, {} },
@@ -240,7 +258,7 @@ TEST(Model, LinkCycleHoldsLanPortsUntilTheLastEnds)
 		for (int i = 0; i < SWM_PORTS; i++)
 			st.port[i].until = c.before[i];
 		std::vector<char> buf(c.digits.begin(), c.digits.end());
-		EXPECT_EQ(swm_cycle(&st, clk.now, buf.data(), buf.size()), c.ret) << c.digits;
+		EXPECT_EQ(swm_cycle(&st, c.now, buf.data(), buf.size()), c.ret) << c.digits;
 		for (int i = 0; i < SWM_PORTS; i++)
 			EXPECT_EQ(st.port[i].until, c.ret ? c.before[i] : c.after[i]) << c.digits << " port " << i;
 	}

@@ -31,7 +31,7 @@ TEST(Status, PrintsDriverValuesAsGiven)
 	} cases[] = {
 		// Any non-zero link or duplex counts; speed is a signed number.
 		{ "lan0 2 10 7\nlan1 0xffffffff 0x80000000 0xffffffff\nlan2 down 4294967295 half\n"
-		  "lan3 up 1000 full\nwan 1 2147483647 1\n",
+		  "lan3 up 1000 2\nwan 1 2147483647 0x100\n",
 		  "LAN0:up:10:full\nLAN1:up:-2147483648:full\nLAN2:down:-1:half\n"
 		  "LAN3:up:1000:full\nWAN:up:2147483647:full\n" },
 		// Down ports still print the speed and duplex the driver left.

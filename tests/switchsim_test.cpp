@@ -121,6 +121,10 @@ TEST(Switchsim, DamagedStateIsReportedNotUsed)
 	EXPECT_EQ(r.status, 255);
 	EXPECT_EQ(r.out, "");
 	EXPECT_NE(r.err.find("ioctl error!\n"), std::string::npos);
+	// Nor takes a link cycle: the shell's write fails, and so does the run.
+	r = sim.run({ "-w", "5", "-m", "1" });
+	EXPECT_TRUE(r.status > 0 && r.status < 126) << r.status;
+	EXPECT_EQ(r.out, "");
 }
 
 TEST(Switchsim, ResetLeavesNothingOfOursBehind)
@@ -315,6 +319,9 @@ TEST(Preload, ThreadsShareItSafely)
 	} cases[] = {
 		{ { "sockets", "16", "250" }, 4000 },
 		{ { "shells", "8", "25" }, 200 },
+		// A frame of the C library's size, no more: big buffers are not on the stack.
+		{ { "sockets", "2", "10", "small" }, 20 },
+		{ { "shells", "2", "5", "small" }, 10 },
 	};
 	for (const auto &c : cases) {
 		std::string name = ::testing::PrintToString(c.args);

@@ -117,7 +117,7 @@ const char *swm_word_name(enum swm_field f, uint32_t v)
 	return v < swm_fields[f].n ? swm_fields[f].words[v] : NULL;
 }
 
-/* Decimal ms; 19 digits never overflow 64 bits, and no one needs 20. */
+/* Decimal ms; no one needs more digits than SWM_HOLD_DIGITS. */
 static bool swm_ms(const struct swm_tok *t, uint64_t *out)
 {
 	uint64_t v = 0;
@@ -127,7 +127,7 @@ static bool swm_ms(const struct swm_tok *t, uint64_t *out)
 		if (t->s[i] < '0' || t->s[i] > '9')
 			return false;
 		v = v * 10 + (uint64_t)(t->s[i] - '0');
-		if (v && ++digits > 19)
+		if (v && ++digits > SWM_HOLD_DIGITS)
 			return false;
 	}
 	*out = v;
@@ -370,8 +370,7 @@ int swm_print(const struct swm_state *st, const struct swm_clock *clk,
 	uint32_t i;
 
 	swm_out_init(&o, buf, size);
-	swm_put(&o, "# switchsim state; edit freely, one setting a line.\n"
-		"# port link speed duplex [held down until: ms on the boot clock, boot id]\n");
+	swm_put(&o, SWM_TEXT_HEAD);
 	for (i = 0; i < SWM_PORTS; i++) {
 		const struct swm_port *p = &st->port[i];
 
@@ -448,7 +447,9 @@ int swm_cycle(struct swm_state *st, uint64_t now, const char *digits,
 	for (i = 0; i < SWM_CYCLE_LEN; i++)
 		if (digits[i] < '0' || digits[i] > (i ? '1' : '9'))
 			return -EINVAL;
-	until = now + (uint64_t)(digits[0] - '0') * 1000;
+	until = (uint64_t)(digits[0] - '0') * 1000;
+	/* Past what the parser takes, the state could not be read back. */
+	until = now < SWM_HOLD_MAX - until ? now + until : SWM_HOLD_MAX;
 	/* A shorter cycle does not end a longer one still running. */
 	for (i = 0; i < SWM_LANS; i++)
 		if (digits[SWM_LANS - i] == '1' && st->port[i].until < until)

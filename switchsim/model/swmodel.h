@@ -30,7 +30,19 @@ extern "C" {
 #define SWM_STATUS_WORDS 20		/* the port status record, in u32 */
 #define SWM_CYCLE_LEN	5		/* secs, then mask bits 3..0 */
 #define SWM_STATE_MAX	(1 << 20)	/* state text longer than this is refused */
-#define SWM_TEXT_MAX	1024		/* room enough for any printed state */
+#define SWM_HOLD_DIGITS	19		/* a hold's end: any such number fits 64 bits */
+#define SWM_HOLD_MAX	9999999999999999999ULL
+#define SWM_TEXT_HEAD	"# switchsim state; edit freely, one setting a line.\n" \
+			"# port link speed duplex [held down until: ms on the boot clock, boot id]\n"
+/*
+ * Room for the longest state the parser takes, printed: every value a
+ * 32-bit number (10 digits), every port held, every register set.
+ */
+#define SWM_TEXT_MAX	(sizeof(SWM_TEXT_HEAD) +					\
+			 SWM_PORTS * (sizeof("lan0 4294967295 4294967295 4294967295  \n") + \
+				      SWM_HOLD_DIGITS + SWM_BOOT_LEN) +			\
+			 sizeof("led 4294967295\nheader 4294967295\n") +		\
+			 SWM_REGS * sizeof("reg 0x00000000 0x00000000\n"))
 #define SWM_LINE_MAX	512		/* room enough for any log line */
 #define SWM_NO_FD	(-1)		/* logged as "S": the kernel sees no fd */
 
