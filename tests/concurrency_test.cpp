@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,17 +29,6 @@ struct Command {
 	bool preload;
 	bool report; // stdout must be a whole report
 };
-
-std::string hex(const std::string &s)
-{
-	std::string h;
-	char b[3];
-	for (unsigned char c : s) {
-		std::snprintf(b, sizeof(b), "%02x", c);
-		h += b;
-	}
-	return h;
-}
 
 // What each port's line in the state file holds: "lan0 up 1000 full 73512 BOOT"
 std::map<std::string, std::vector<std::string>> state_lines(const std::string &text)
@@ -69,10 +57,7 @@ TEST(Concurrency, TwoHundredMixedCommandsLoseNothing)
 	cmds.push_back({ { SWITCHSIM_BIN, "set", "lan3", "up", "10", "half" }, false, false });
 	cmds.push_back({ { SWITCHSIM_BIN, "set", "wan", "up", "100", "half" }, false, false });
 	// Registers of their own, through the register tool itself.
-	std::istringstream ethreg(target().ethreg);
-	Args ethreg_argv;
-	for (std::string w; ethreg >> w;)
-		ethreg_argv.push_back(w);
+	const Args ethreg_argv = words(target().ethreg);
 	for (int i = 0; i < 14; i++) {
 		char op[32];
 		std::snprintf(op, sizeof(op), "0x%08x=0x%08x", 0x100 + i, 0xa000 + i);
@@ -111,9 +96,7 @@ TEST(Concurrency, TwoHundredMixedCommandsLoseNothing)
 			}
 			close(gate[0]);
 			Result r = sim.exec(c.argv, c.preload);
-			static const std::regex report("(LAN[0-3]:(up|down):-?[0-9]+:(full|half)\n){4}"
-						       "WAN:(up|down):-?[0-9]+:(full|half)\n");
-			bool out_ok = c.report ? std::regex_match(r.out, report) : r.out.empty();
+			bool out_ok = c.report ? is_report(r.out) : r.out.empty();
 			if (r.status == 0 && (!r.err.empty() || !out_ok))
 				_exit(99);
 			_exit(r.status);
