@@ -36,10 +36,7 @@ std::map<std::string, std::vector<std::string>> state_lines(const std::string &t
 	std::map<std::string, std::vector<std::string>> lines;
 	std::istringstream in(text);
 	for (std::string line; std::getline(in, line);) {
-		std::istringstream w(line);
-		std::vector<std::string> f;
-		for (std::string x; w >> x;)
-			f.push_back(x);
+		std::vector<std::string> f = words(line);
 		if (!f.empty() && f[0][0] != '#')
 			lines[f[0] == "reg" ? f[0] + " " + f[1] : f[0]] = f;
 	}

@@ -53,25 +53,17 @@ const Target &target()
 		if (eq != std::string::npos)
 			kv[line.substr(0, eq)] = line.substr(eq + 1);
 	}
-	t.name = kv["name"];
-	t.tool = kv["tool"];
-	t.floor = kv["floor"];
-	t.preload = kv["preload"];
-	t.probe = kv["probe"];
-	t.ethreg = kv["ethreg"];
-	t.runner = kv["runner"];
-	t.readelf = kv["readelf"];
-	t.strip = kv["strip"];
-	t.nm = kv["nm"];
-	t.backend = kv["backend"];
-	t.module = kv["module"];
-	t.state_dir = kv["state_dir"];
-	t.libc = kv["libc"];
-	t.needed = kv["needed"];
-	t.strerror = kv["strerror"];
-	t.is_static = kv["static"] == "1";
-	t.big_endian = kv["big_endian"] == "1";
-	t.sanitized = kv["sanitized"] == "1";
+	using T = Target;
+	for (auto f : { std::make_pair("name", &T::name), { "tool", &T::tool }, { "floor", &T::floor },
+			{ "preload", &T::preload }, { "probe", &T::probe }, { "ethreg", &T::ethreg },
+			{ "runner", &T::runner }, { "readelf", &T::readelf }, { "strip", &T::strip },
+			{ "nm", &T::nm }, { "backend", &T::backend }, { "module", &T::module },
+			{ "state_dir", &T::state_dir }, { "libc", &T::libc }, { "needed", &T::needed },
+			{ "strerror", &T::strerror } })
+		t.*f.second = kv[f.first];
+	for (auto f : { std::make_pair("static", &T::is_static), { "big_endian", &T::big_endian },
+			{ "sanitized", &T::sanitized } })
+		t.*f.second = kv[f.first] == "1";
 	t.pointer_size = std::atoi(kv["pointer_size"].c_str());
 	t.ifreq_size = std::atoi(kv["ifreq_size"].c_str());
 	t.size_budget = std::atol(kv["size_budget"].c_str());
@@ -192,7 +184,7 @@ std::vector<std::string> files(const std::string &dir)
 	std::vector<std::string> names;
 	DIR *d = opendir(dir.c_str());
 	while (struct dirent *e = d ? readdir(d) : nullptr)
-		if (e->d_name[0] != '.')
+		if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
 			names.push_back(e->d_name);
 	if (d)
 		closedir(d);

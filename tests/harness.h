@@ -141,7 +141,7 @@ std::string hex(const std::string &s);
 std::string shell(const std::string &cmd); // its stdout
 std::vector<std::string> words(const std::string &s);
 std::vector<std::string> lines(const std::string &text);
-std::vector<std::string> files(const std::string &dir); // sorted, no dot files
+std::vector<std::string> files(const std::string &dir); // sorted, but for . and ..
 // One write(), as the module applies each write whole.
 void put_file(const std::string &path, const std::string &text);
 // A whole port report: four LANs and the WAN, a line each.

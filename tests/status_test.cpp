@@ -11,6 +11,8 @@ namespace {
 
 const char kDefaultPorts[] = "lan0 down 0 half\nlan1 up 100 full\nlan2 down 0 half\n"
 			     "lan3 down 0 half\nwan down 0 half\n";
+const char kDefaultReport[] = "LAN0:down:0:half\nLAN1:up:100:full\nLAN2:down:0:half\n"
+			      "LAN3:down:0:half\nWAN:down:0:half\n";
 
 TEST(Status, ReportsEachPortOnItsOwnLine)
 {
@@ -18,8 +20,7 @@ TEST(Status, ReportsEachPortOnItsOwnLine)
 	sim.write("state", kDefaultPorts);
 	Result r = sim.run({ "-s" });
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.out, "LAN0:down:0:half\nLAN1:up:100:full\nLAN2:down:0:half\n"
-			 "LAN3:down:0:half\nWAN:down:0:half\n");
+	EXPECT_EQ(r.out, kDefaultReport);
 	EXPECT_EQ(r.err, "");
 }
 
@@ -159,9 +160,7 @@ TEST(Status, ASocketAtAnyDescriptorIsTheDriver)
 		sim.write("state", kDefaultPorts);
 		Result r = sim.run({ "-s" });
 		EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
-		EXPECT_EQ(r.out, "LAN0:down:0:half\nLAN1:up:100:full\nLAN2:down:0:half\n"
-				 "LAN3:down:0:half\nWAN:down:0:half\n")
-			<< c.name;
+		EXPECT_EQ(r.out, kDefaultReport) << c.name;
 		EXPECT_TRUE(starts(r.log, seen({ "socket S inet dgram", "ioctl S 0x8948 ", "close S" })))
 			<< c.name;
 	}
