@@ -39,7 +39,6 @@ public:
 	}
 
 	bool preloaded() const override { return true; }
-	bool host_tools() const override { return true; }
 	int cost() const override { return target().sanitized ? 10 : 1; }
 
 	bool give_state(const Sim &sim, unsigned uid) const override

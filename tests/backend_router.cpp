@@ -104,7 +104,6 @@ public:
 	}
 
 	bool preloaded() const override { return false; }
-	bool host_tools() const override { return false; }
 	int cost() const override { return 30; }
 	// Its state is root's, as register writes are on a router.
 	bool give_state(const Sim &, unsigned) const override { return false; }

@@ -14,7 +14,7 @@ namespace {
 	do {                                                                       \
 		if (target().sanitized)                                            \
 			GTEST_SKIP() << "budgets apply to the unsanitized build";   \
-		if (!backend().host_tools())                                       \
+		if (!backend().preloaded())                                          \
 			GTEST_SKIP() << "binutils and strace run on the build machine"; \
 	} while (0)
 

@@ -101,10 +101,9 @@ public:
 	virtual bool can_inject(const std::string &name, const std::string &value) const = 0;
 	// The log lines of want that its driver can see.
 	virtual std::vector<std::string> seen(const std::vector<std::string> &want) const = 0;
-	// The preloaded switch's own files, command and environment are here.
+	// On the build machine: the preloaded switch's own files, command and
+	// environment are here, and its programs (binutils, strace, stdbuf).
 	virtual bool preloaded() const = 0;
-	// The build machine's programs (binutils, strace, stdbuf) are at hand.
-	virtual bool host_tools() const = 0;
 	// A run's cost, in plain runs on this machine.
 	virtual int cost() const = 0;
 	// Gives the switch's state to uid; false where it stays root's.
