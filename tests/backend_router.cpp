@@ -56,17 +56,19 @@ public:
 		put_file(dir + "/log", "");
 		bool hidden = false, no_fds = false;
 		for (const auto &e : sim.env()) {
+			size_t colon = e.second.find(':');
 			if (e.first == "SWITCHSIM_FAIL_IOCTL") {
-				size_t colon = e.second.find(':');
 				put_file(dir + "/fail_ioctl_code", e.second.substr(0, colon));
-				put_file(dir + "/fail_ioctl_errno", errno_number(e.second.substr(colon + 1)));
+				put_file(dir + "/fail_ioctl_errno",
+					 errno_number(e.second.substr(colon + 1)));
 			} else if (e.first == "SWITCHSIM_FAIL_PROC" && e.second != "0") {
 				put_file(dir + "/fail_proc", "Y");
 			} else if (e.first == "SWITCHSIM_FAIL_SOCKET") {
 				no_fds = true;
 			} else if (e.first == "SWITCHSIM_FAIL_ETHREG" && e.second == "missing") {
 				// A register tool that is missing for real.
-				hidden = std::rename(t.ethreg.c_str(), (t.ethreg + ".hidden").c_str()) == 0;
+				std::string aside = t.ethreg + ".hidden";
+				hidden = std::rename(t.ethreg.c_str(), aside.c_str()) == 0;
 			}
 		}
 		// Without the module there is no "phy0" at all. Busybox rmmod exits

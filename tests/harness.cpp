@@ -54,12 +54,12 @@ const Target &target()
 			kv[line.substr(0, eq)] = line.substr(eq + 1);
 	}
 	using T = Target;
-	for (auto f : { std::make_pair("name", &T::name), { "tool", &T::tool }, { "floor", &T::floor },
-			{ "preload", &T::preload }, { "probe", &T::probe }, { "ethreg", &T::ethreg },
-			{ "runner", &T::runner }, { "readelf", &T::readelf }, { "strip", &T::strip },
-			{ "nm", &T::nm }, { "backend", &T::backend }, { "module", &T::module },
-			{ "state_dir", &T::state_dir }, { "libc", &T::libc }, { "needed", &T::needed },
-			{ "strerror", &T::strerror } })
+	for (auto f : { std::make_pair("name", &T::name), { "tool", &T::tool },
+			{ "floor", &T::floor }, { "preload", &T::preload }, { "probe", &T::probe },
+			{ "ethreg", &T::ethreg }, { "runner", &T::runner }, { "nm", &T::nm },
+			{ "readelf", &T::readelf }, { "strip", &T::strip }, { "libc", &T::libc },
+			{ "backend", &T::backend }, { "module", &T::module }, { "needed", &T::needed },
+			{ "strerror", &T::strerror }, { "state_dir", &T::state_dir } })
 		t.*f.second = kv[f.first];
 	for (auto f : { std::make_pair("static", &T::is_static), { "big_endian", &T::big_endian },
 			{ "sanitized", &T::sanitized } })
@@ -346,8 +346,9 @@ bool ends_with_usage(const std::string &err)
 		ok = lines[i].rfind(prefixes[i], 0) == 0;
 	if (ok)
 		return ::testing::AssertionSuccess();
-	return ::testing::AssertionFailure() << ::testing::PrintToString(lines) << " do not start with "
-					     << ::testing::PrintToString(prefixes);
+	return ::testing::AssertionFailure()
+	       << ::testing::PrintToString(lines) << " do not start with "
+	       << ::testing::PrintToString(prefixes);
 }
 
 std::vector<std::string> grep(const std::vector<std::string> &lines, const std::string &prefix)

@@ -96,7 +96,8 @@ public:
 	virtual void close(const std::string &dir) const = 0;
 	// Runs argv, the tool's command line, with sim's state and faults on an
 	// empty log; driver=false: with no simulated switch at all.
-	virtual Result run(const Sim &sim, const std::vector<std::string> &argv, bool driver) const = 0;
+	virtual Result run(const Sim &sim, const std::vector<std::string> &argv,
+			   bool driver) const = 0;
 	// Whether it can make the fault SWITCHSIM_FAIL_* asks for.
 	virtual bool can_inject(const std::string &name, const std::string &value) const = 0;
 	// The log lines of want that its driver can see.
