@@ -56,10 +56,11 @@ const Target &target()
 	using T = Target;
 	for (auto f : { std::make_pair("name", &T::name), { "tool", &T::tool },
 			{ "floor", &T::floor }, { "preload", &T::preload }, { "probe", &T::probe },
-			{ "ethreg", &T::ethreg }, { "runner", &T::runner }, { "needed", &T::needed },
+			{ "ethreg", &T::ethreg }, { "runner", &T::runner },
 			{ "readelf", &T::readelf }, { "strip", &T::strip }, { "libc", &T::libc },
 			{ "backend", &T::backend }, { "module", &T::module }, { "nm", &T::nm },
-			{ "strerror", &T::strerror }, { "state_dir", &T::state_dir } })
+			{ "strerror", &T::strerror }, { "state_dir", &T::state_dir },
+			{ "needed", &T::needed } })
 		t.*f.second = kv[f.first];
 	for (auto f : { std::make_pair("static", &T::is_static), { "big_endian", &T::big_endian },
 			{ "sanitized", &T::sanitized } })
