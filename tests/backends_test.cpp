@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 namespace {
 
 // The lines every backend's driver sees: its requests, its file and the
@@ -100,10 +98,7 @@ TEST(Backends, RegisterToolTakesItsOneCommandLine)
 		{ { "-i", "phy0", "0x9c=2" }, 2 },
 		{ { "-i", "phy0", std::string(600, '0') }, 2 },
 	};
-	std::vector<std::string> ethreg;
-	std::istringstream words(target().ethreg);
-	for (std::string w; words >> w;)
-		ethreg.push_back(w);
+	const std::vector<std::string> ethreg = words(target().ethreg);
 	for (const auto &c : cases) {
 		std::string name = c.args[1].substr(0, 8) + " " + c.args[2].substr(0, 24);
 		Sim sim;

@@ -92,14 +92,6 @@ TEST(Usage, EveryCommandLineErrorPrintsUsageAndSendsNothing)
 	}
 }
 
-TEST(Usage, TextIsThirteenLinesOf463Bytes)
-{
-	EXPECT_EQ(std::strlen(kUsage), 463u);
-	Sim sim;
-	Result r = sim.run({ "extra" });
-	EXPECT_EQ(r.err, kUsage);
-}
-
 TEST(Dispatch, OneActionByPriority)
 {
 	const std::string cycle = "cycle ";

@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,27 +31,13 @@ struct Command {
 	bool report; // stdout must be a whole report
 };
 
-std::string hex(const std::string &s)
-{
-	std::string h;
-	char b[3];
-	for (unsigned char c : s) {
-		std::snprintf(b, sizeof(b), "%02x", c);
-		h += b;
-	}
-	return h;
-}
-
 // What each port's line in the state file holds: "lan0 up 1000 full 73512 BOOT"
 std::map<std::string, std::vector<std::string>> state_lines(const std::string &text)
 {
 	std::map<std::string, std::vector<std::string>> lines;
 	std::istringstream in(text);
 	for (std::string line; std::getline(in, line);) {
-		std::istringstream w(line);
-		std::vector<std::string> f;
-		for (std::string x; w >> x;)
-			f.push_back(x);
+		std::vector<std::string> f = words(line);
 		if (!f.empty() && f[0][0] != '#')
 			lines[f[0] == "reg" ? f[0] + " " + f[1] : f[0]] = f;
 	}
@@ -70,10 +55,7 @@ TEST(Concurrency, TwoHundredMixedCommandsLoseNothing)
 	cmds.push_back({ { SWITCHSIM_BIN, "set", "lan3", "up", "10", "half" }, false, false });
 	cmds.push_back({ { SWITCHSIM_BIN, "set", "wan", "up", "100", "half" }, false, false });
 	// Registers of their own, through the register tool itself.
-	std::istringstream ethreg(target().ethreg);
-	Args ethreg_argv;
-	for (std::string w; ethreg >> w;)
-		ethreg_argv.push_back(w);
+	const Args ethreg_argv = words(target().ethreg);
 	for (int i = 0; i < 14; i++) {
 		char op[32];
 		std::snprintf(op, sizeof(op), "0x%08x=0x%08x", 0x100 + i, 0xa000 + i);
@@ -112,9 +94,7 @@ TEST(Concurrency, TwoHundredMixedCommandsLoseNothing)
 			}
 			close(gate[0]);
 			Result r = sim.exec(c.argv, c.preload);
-			static const std::regex report("(LAN[0-3]:(up|down):-?[0-9]+:(full|half)\n){4}"
-						       "WAN:(up|down):-?[0-9]+:(full|half)\n");
-			bool out_ok = c.report ? std::regex_match(r.out, report) : r.out.empty();
+			bool out_ok = c.report ? is_report(r.out) : r.out.empty();
 			if (r.status == 0 && (!r.err.empty() || !out_ok))
 				_exit(99);
 			_exit(r.status);

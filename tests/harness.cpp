@@ -8,12 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,25 +54,18 @@ const Target &target()
 		if (eq != std::string::npos)
 			kv[line.substr(0, eq)] = line.substr(eq + 1);
 	}
-	t.name = kv["name"];
-	t.tool = kv["tool"];
-	t.floor = kv["floor"];
-	t.preload = kv["preload"];
-	t.probe = kv["probe"];
-	t.ethreg = kv["ethreg"];
-	t.runner = kv["runner"];
-	t.readelf = kv["readelf"];
-	t.strip = kv["strip"];
-	t.nm = kv["nm"];
-	t.backend = kv["backend"];
-	t.module = kv["module"];
-	t.state_dir = kv["state_dir"];
-	t.libc = kv["libc"];
-	t.needed = kv["needed"];
-	t.strerror = kv["strerror"];
-	t.is_static = kv["static"] == "1";
-	t.big_endian = kv["big_endian"] == "1";
-	t.sanitized = kv["sanitized"] == "1";
+	using T = Target;
+	for (auto f : { std::make_pair("name", &T::name), { "tool", &T::tool },
+			{ "floor", &T::floor }, { "preload", &T::preload }, { "probe", &T::probe },
+			{ "ethreg", &T::ethreg }, { "runner", &T::runner },
+			{ "readelf", &T::readelf }, { "strip", &T::strip }, { "libc", &T::libc },
+			{ "backend", &T::backend }, { "module", &T::module }, { "nm", &T::nm },
+			{ "strerror", &T::strerror }, { "state_dir", &T::state_dir },
+			{ "needed", &T::needed } })
+		t.*f.second = kv[f.first];
+	for (auto f : { std::make_pair("static", &T::is_static), { "big_endian", &T::big_endian },
+			{ "sanitized", &T::sanitized } })
+		t.*f.second = kv[f.first] == "1";
 	t.pointer_size = std::atoi(kv["pointer_size"].c_str());
 	t.ifreq_size = std::atoi(kv["ifreq_size"].c_str());
 	t.size_budget = std::atol(kv["size_budget"].c_str());
@@ -84,8 +78,7 @@ void become_nobody()
 		_exit(126);
 }
 
-// One write(), as the module applies each write whole.
-static void put_file(const std::string &path, const std::string &text)
+void put_file(const std::string &path, const std::string &text)
 {
 	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
 	if (fd < 0 || (!text.empty() && ::write(fd, text.data(), text.size()) !=
@@ -95,19 +88,8 @@ static void put_file(const std::string &path, const std::string &text)
 		close(fd);
 }
 
-// The module back to its default state, with an empty log and no faults.
-static void reset_module(const std::string &dir)
-{
-	put_file(dir + "/state", "");
-	put_file(dir + "/log", "");
-	put_file(dir + "/fail_ioctl_errno", "0");
-	put_file(dir + "/fail_proc", "N");
-}
-
 Sim::Sim() : Sim("switch") {}
 
-// In the emulated router the state is the module's; the private directory
-// then holds only the test's own files.
 Sim::Sim(const std::string &subdir)
 	: top_([] {
 		  char tmpl[] = "/tmp/vok_eth_test.XXXXXX";
@@ -116,23 +98,13 @@ Sim::Sim(const std::string &subdir)
 			  std::abort();
 		  return std::string(tmpl);
 	  }()),
-	  dir(target().kernel() ? target().state_dir : subdir.empty() ? top_ : top_ + "/" + subdir)
+	  dir(backend().open(top_, subdir))
 {
-	if (target().kernel()) {
-		reset_module(dir);
-		return;
-	}
-	for (size_t at = top_.size(); at != std::string::npos; at = dir.find('/', at + 1))
-		if (at > top_.size() && mkdir(dir.substr(0, at).c_str(), 0700) != 0)
-			std::abort();
-	if (dir != top_ && mkdir(dir.c_str(), 0700) != 0)
-		std::abort();
 }
 
 Sim::~Sim()
 {
-	if (target().kernel())
-		reset_module(dir);
+	backend().close(dir);
 	std::string cmd = "rm -rf '" + top_ + "'";
 	if (std::system(cmd.c_str()) != 0)
 		std::fprintf(stderr, "could not remove %s\n", top_.c_str());
@@ -166,36 +138,11 @@ std::string Sim::read(const std::string &name) const
 	return slurp(dir + "/" + name);
 }
 
-static int errno_named(const std::string &name)
-{
-	static const std::map<std::string, int> names = {
-		{ "EPERM", EPERM }, { "EIO", EIO },	{ "EBUSY", EBUSY },
-		{ "ENODEV", ENODEV }, { "EINVAL", EINVAL }, { "ENXIO", ENXIO },
-	};
-	auto it = names.find(name);
-	return it != names.end() ? it->second : std::atoi(name.c_str());
-}
-
-bool can_inject(const std::string &name, const std::string &value)
-{
-	if (!target().kernel())
-		return true;
-	if (name == "SWITCHSIM_FAIL_SOCKET")
-		return target().is_static && value == "EMFILE";
-	return name != "SWITCHSIM_FAIL_SYSTEM";
-}
-
 std::string errtext(int err)
 {
 	const Target &t = target();
 	std::string cmd = t.runner + " '" + t.strerror + "' " + std::to_string(err);
-	std::string text;
-	if (FILE *p = popen(cmd.c_str(), "r")) {
-		char buf[256];
-		while (fgets(buf, sizeof(buf), p))
-			text += buf;
-		pclose(p);
-	}
+	std::string text = shell(cmd);
 	if (!text.empty() && text.back() == '\n')
 		text.pop_back();
 	if (text.empty())
@@ -203,42 +150,20 @@ std::string errtext(int err)
 	return text;
 }
 
-std::vector<std::string> seen(const std::vector<std::string> &want)
+std::string shell(const std::string &cmd)
 {
-	if (!target().kernel())
-		return want;
-	std::vector<std::string> lines;
-	for (const auto &l : want)
-		if (l.rfind("socket ", 0) != 0 && l.rfind("close ", 0) != 0 && l.rfind("system ", 0) != 0)
-			lines.push_back(l);
-	return lines;
+	std::string out;
+	FILE *p = popen(cmd.c_str(), "r");
+	if (!p)
+		return out;
+	char buf[4096];
+	for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;)
+		out.append(buf, n);
+	pclose(p);
+	return out;
 }
 
-// The module's knobs for the faults asked for.
-void Sim::inject() const
-{
-	for (const auto &e : env_) {
-		if (e.first == "SWITCHSIM_FAIL_IOCTL") {
-			size_t colon = e.second.find(':');
-			put_file(dir + "/fail_ioctl_code", e.second.substr(0, colon));
-			put_file(dir + "/fail_ioctl_errno",
-				 std::to_string(errno_named(e.second.substr(colon + 1))));
-		} else if (e.first == "SWITCHSIM_FAIL_PROC" && e.second != "0") {
-			put_file(dir + "/fail_proc", "Y");
-		}
-	}
-}
-
-// A register tool that is missing for real.
-bool Sim::hide_ethreg() const
-{
-	for (const auto &e : env_)
-		if (e.first == "SWITCHSIM_FAIL_ETHREG" && e.second == "missing")
-			return std::rename(target().ethreg.c_str(), (target().ethreg + ".hidden").c_str()) == 0;
-	return false;
-}
-
-static std::vector<std::string> words(const std::string &s)
+std::vector<std::string> words(const std::string &s)
 {
 	std::vector<std::string> w;
 	std::istringstream in(s);
@@ -247,7 +172,47 @@ static std::vector<std::string> words(const std::string &s)
 	return w;
 }
 
-Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
+std::vector<std::string> lines(const std::string &text)
+{
+	std::vector<std::string> v;
+	std::istringstream in(text);
+	for (std::string l; std::getline(in, l);)
+		v.push_back(l);
+	return v;
+}
+
+std::vector<std::string> files(const std::string &dir)
+{
+	std::vector<std::string> names;
+	DIR *d = opendir(dir.c_str());
+	while (struct dirent *e = d ? readdir(d) : nullptr)
+		if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+			names.push_back(e->d_name);
+	if (d)
+		closedir(d);
+	std::sort(names.begin(), names.end());
+	return names;
+}
+
+std::string hex(const std::string &s)
+{
+	std::string h;
+	char b[3];
+	for (unsigned char c : s) {
+		std::snprintf(b, sizeof(b), "%02x", c);
+		h += b;
+	}
+	return h;
+}
+
+bool is_report(const std::string &out)
+{
+	static const std::regex report("(LAN[0-3]:(up|down):-?[0-9]+:(full|half)\n){4}"
+				       "WAN:(up|down):-?[0-9]+:(full|half)\n");
+	return std::regex_match(out, report);
+}
+
+Result Sim::exec(const std::vector<std::string> &argv, bool preload, void (*setup)()) const
 {
 	std::string tag = std::to_string(getpid());
 	std::string out = top_ + "/.stdout." + tag, err = top_ + "/.stderr." + tag;
@@ -266,9 +231,6 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 		// The simulated switch is preloaded ahead of the sanitizer runtime.
 		if (target().sanitized)
 			::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
-		bool no_fds = false;
-		for (const auto &e : env_)
-			no_fds = no_fds || (target().kernel() && e.first == "SWITCHSIM_FAIL_SOCKET");
 		int in = open("/dev/null", O_RDONLY);
 		int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 		int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -277,14 +239,8 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 		close(in);
 		close(o);
 		close(e);
-		// No descriptor past the standard three: socket() finds none.
-		struct rlimit three = { 3, 3 };
-		if (no_fds) {
-			for (int fd = 3; fd < 1024; fd++)
-				close(fd);
-			if (setrlimit(RLIMIT_NOFILE, &three) != 0)
-				_exit(126);
-		}
+		if (setup)
+			setup();
 		if (in_child_)
 			in_child_();
 		std::vector<char *> args;
@@ -303,9 +259,8 @@ Result Sim::exec(const std::vector<std::string> &argv, bool preload) const
 	r.err = slurp(err);
 	std::remove(out.c_str());
 	std::remove(err.c_str());
-	std::istringstream log(read("log"));
 	std::vector<std::string> socks;
-	for (std::string line; std::getline(log, line);) {
+	for (std::string line : lines(read("log"))) {
 		// Socket numbers differ between hosts and emulators: call them S.
 		std::istringstream w(line);
 		std::string verb, fd;
@@ -339,23 +294,6 @@ std::vector<std::string> Sim::command(const std::vector<std::string> &args, bool
 Result Sim::run(const std::vector<std::string> &args, bool preload,
 		const std::string &stdout_path) const
 {
-	const Target &t = target();
-	// In the emulated router the module is the driver: without it there is
-	// no "phy0" at all.
-	bool unloaded = t.kernel() && !preload;
-	bool hidden = false;
-	if (t.kernel()) {
-		put_file(dir + "/log", "");
-		inject();
-		hidden = hide_ethreg();
-		preload = false;
-		// Busybox rmmod exits 0 even when the module stays.
-		if (unloaded && (std::system("rmmod switchsim") != 0 ||
-				 access("/sys/module/switchsim", F_OK) == 0))
-			ADD_FAILURE() << "cannot unload the switch driver";
-	} else {
-		std::remove((dir + "/log").c_str());
-	}
 	std::vector<std::string> argv = command(args, preload);
 	if (!stdout_path.empty()) {
 		// Let the shell point stdout elsewhere, e.g. at /dev/full.
@@ -364,12 +302,7 @@ Result Sim::run(const std::vector<std::string> &args, bool preload,
 			cmd += " '" + a + "'";
 		argv = { "/bin/sh", "-c", cmd + " >" + stdout_path };
 	}
-	Result r = exec(argv, preload);
-	if (unloaded && std::system(("insmod '" + t.module + "'").c_str()) != 0)
-		ADD_FAILURE() << "cannot load the switch driver again";
-	if (hidden)
-		std::rename((t.ethreg + ".hidden").c_str(), t.ethreg.c_str());
-	return r;
+	return backend().run(*this, argv, preload);
 }
 
 static std::string hex_bytes(uint32_t v, int n)
@@ -407,6 +340,19 @@ bool ends_with_usage(const std::string &err)
 	return err.size() >= n && err.compare(err.size() - n, n, kUsage) == 0;
 }
 
+::testing::AssertionResult starts(const std::vector<std::string> &lines,
+				  const std::vector<std::string> &prefixes)
+{
+	bool ok = lines.size() == prefixes.size();
+	for (size_t i = 0; ok && i < lines.size(); i++)
+		ok = lines[i].rfind(prefixes[i], 0) == 0;
+	if (ok)
+		return ::testing::AssertionSuccess();
+	return ::testing::AssertionFailure()
+	       << ::testing::PrintToString(lines) << " do not start with "
+	       << ::testing::PrintToString(prefixes);
+}
+
 std::vector<std::string> grep(const std::vector<std::string> &lines, const std::string &prefix)
 {
 	std::vector<std::string> hits;
@@ -414,6 +360,11 @@ std::vector<std::string> grep(const std::vector<std::string> &lines, const std::
 		if (l.compare(0, prefix.size(), prefix) == 0)
 			hits.push_back(l);
 	return hits;
+}
+
+const Backend &backend()
+{
+	return target().kernel() ? router_backend() : local_backend();
 }
 
 int main(int argc, char **argv)

@@ -4,6 +4,8 @@
 #ifndef VOK_TESTS_HARNESS_H
 #define VOK_TESTS_HARNESS_H
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -51,6 +53,7 @@ public:
 
 	// A fault to inject (SWITCHSIM_FAIL_*), or any other variable for the run.
 	void setenv(const std::string &name, const std::string &value);
+	const std::vector<std::pair<std::string, std::string>> &env() const { return env_; }
 	// Runs in the child just before exec, e.g. to drop privileges.
 	void in_child(std::function<void()> setup);
 	void write(const std::string &name, const std::string &text);
@@ -64,8 +67,10 @@ public:
 	Result run(const std::vector<std::string> &args, bool preload = true,
 		   const std::string &stdout_path = "") const;
 	// Runs any command with the simulated switch's environment; several
-	// processes may run commands of one Sim at once.
-	Result exec(const std::vector<std::string> &argv, bool preload) const;
+	// processes may run commands of one Sim at once. setup runs in the
+	// child before in_child's.
+	Result exec(const std::vector<std::string> &argv, bool preload,
+		    void (*setup)() = nullptr) const;
 	// The command line that runs the tool with args, as run() does.
 	std::vector<std::string> command(const std::vector<std::string> &args, bool preload) const;
 
@@ -76,22 +81,50 @@ public:
 	const std::string dir; // the switch's state and log
 
 private:
-	void inject() const;
-	bool hide_ethreg() const;
 	std::vector<std::pair<std::string, std::string>> env_;
 	std::function<void()> in_child_;
 };
 
+// Where the tool runs, each in a file of its own: backend_local.cpp, a
+// process of this machine or of qemu-user with the switch preloaded, and
+// backend_router.cpp, the emulated router with the switch driver module.
+class Backend {
+public:
+	virtual ~Backend() = default;
+	// The state directory of a new Sim whose private directory is top, in
+	// its default state; close puts it back so at the Sim's end.
+	virtual std::string open(const std::string &top, const std::string &subdir) const = 0;
+	virtual void close(const std::string &dir) const = 0;
+	// Runs argv, the tool's command line, with sim's state and faults on an
+	// empty log; driver=false: with no simulated switch at all.
+	virtual Result run(const Sim &sim, const std::vector<std::string> &argv,
+			   bool driver) const = 0;
+	// Whether it can make the fault SWITCHSIM_FAIL_* asks for.
+	virtual bool can_inject(const std::string &name, const std::string &value) const = 0;
+	// The log lines of want that its driver can see.
+	virtual std::vector<std::string> seen(const std::vector<std::string> &want) const = 0;
+	// On the build machine: the preloaded switch's own files, command and
+	// environment are here, and its programs (binutils, strace, stdbuf).
+	virtual bool preloaded() const = 0;
+	// A run's cost, in plain runs on this machine.
+	virtual int cost() const = 0;
+	// Gives the switch's state to uid; false where it stays root's.
+	virtual bool give_state(const Sim &sim, unsigned uid) const = 0;
+};
+const Backend &backend();
+const Backend &local_backend();
+const Backend &router_backend();
+
 // The text the tool's own C library gives errno err.
 std::string errtext(int err);
-// Whether this backend can make the fault that SWITCHSIM_FAIL_* asks for:
-// the kernel's can't be told to fail system() at will, and socket() only
-// runs out of descriptors where no dynamic loader needs one first.
-bool can_inject(const std::string &name, const std::string &value);
-// The log lines of want that this backend's driver can see: the module sees
-// its requests, its file and the register tool, but not the program's
-// sockets or the shell commands behind them.
-std::vector<std::string> seen(const std::vector<std::string> &want);
+inline bool can_inject(const std::string &name, const std::string &value)
+{
+	return backend().can_inject(name, value);
+}
+inline std::vector<std::string> seen(const std::vector<std::string> &want)
+{
+	return backend().seen(want);
+}
 
 // The bytes the target holds for a value, as lower-case hex.
 std::string hex_u16(uint16_t v);
@@ -101,6 +134,19 @@ std::string hex_u32(uint32_t v);
 std::string expected_block();
 // Log lines that start with prefix.
 std::vector<std::string> grep(const std::vector<std::string> &lines, const std::string &prefix);
+// Each line starts with its prefix, one line for each.
+::testing::AssertionResult starts(const std::vector<std::string> &lines,
+				  const std::vector<std::string> &prefixes);
+// "51" -> "3531"
+std::string hex(const std::string &s);
+std::string shell(const std::string &cmd); // its stdout
+std::vector<std::string> words(const std::string &s);
+std::vector<std::string> lines(const std::string &text);
+std::vector<std::string> files(const std::string &dir); // sorted, but for . and ..
+// One write(), as the module applies each write whole.
+void put_file(const std::string &path, const std::string &text);
+// A whole port report: four LANs and the WAN, a line each.
+bool is_report(const std::string &out);
 
 // For Sim::in_child: the rest runs as the unprivileged user kNobody, with
 // no groups and no capabilities.
@@ -111,7 +157,7 @@ void become_nobody();
 // command, its environment) is not in the emulated router.
 #define SKIP_IN_ROUTER()                                                               \
 	do {                                                                           \
-		if (target().kernel())                                                 \
+		if (!backend().preloaded())                                            \
 			GTEST_SKIP() << "the preloaded switch's own; the router has the module"; \
 	} while (0)
 

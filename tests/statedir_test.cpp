@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -142,11 +141,7 @@ TEST(StateDir, RefusesADirectoryOthersCouldChange)
 	for (const auto &c : cases) {
 		Shared s;
 		std::string dir = c.plant(s);
-		auto before = std::filesystem::directory_iterator(s.target);
-		std::vector<std::string> target_was;
-		for (const auto &e : before)
-			target_was.push_back(e.path().filename());
-		std::sort(target_was.begin(), target_was.end());
+		const std::vector<std::string> target_was = files(s.target);
 		s.sim.setenv("SWITCHSIM_DIR", dir);
 		s.sim.setenv("SWITCHSIM_FAIL_ETHREG", "missing");
 		std::vector<Result> results;
@@ -163,11 +158,7 @@ TEST(StateDir, RefusesADirectoryOthersCouldChange)
 			EXPECT_TRUE(one_line(r.err)) << c.name << ": " << r.err;
 		}
 		EXPECT_EQ(s.sim.read("secret"), kSecret) << c.name;
-		std::vector<std::string> target_is;
-		for (const auto &e : std::filesystem::directory_iterator(s.target))
-			target_is.push_back(e.path().filename());
-		std::sort(target_is.begin(), target_is.end());
-		EXPECT_EQ(target_is, target_was) << c.name;
+		EXPECT_EQ(files(s.target), target_was) << c.name;
 		EXPECT_NE(access((s.shared + "/ran").c_str(), F_OK), 0) << c.name;
 	}
 }

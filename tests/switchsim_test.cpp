@@ -10,7 +10,6 @@
 #include <cstring>
 #include <map>
 #include <sstream>
-#include <dirent.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,19 +23,6 @@ Result switchsim(const Sim &sim, Args args)
 {
 	args.insert(args.begin(), SWITCHSIM_BIN);
 	return sim.exec(args, false);
-}
-
-std::vector<std::string> files(const std::string &dir)
-{
-	std::vector<std::string> names;
-	DIR *d = opendir(dir.c_str());
-	while (struct dirent *e = d ? readdir(d) : nullptr)
-		if (e->d_name[0] != '.')
-			names.push_back(e->d_name);
-	if (d)
-		closedir(d);
-	std::sort(names.begin(), names.end());
-	return names;
 }
 
 TEST(Switchsim, HelpIsNoError)
