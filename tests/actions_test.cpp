@@ -171,12 +171,9 @@ TEST(LinkCycle, ARunKilledBeforeItAppliesItsCycleLosesNothing)
 	// run at its apply.
 	std::string own;
 	for (int i = 0; i < 200000 && own.empty(); i++)
-		if (DIR *d = opendir(sim.dir.c_str())) {
-			while (const struct dirent *e = readdir(d))
-				if (strncmp(e->d_name, "switch_phy.", 11) == 0)
-					own = e->d_name;
-			closedir(d);
-		}
+		for (const std::string &f : files(sim.dir))
+			if (f.rfind("switch_phy.", 0) == 0)
+				own = f;
 	int lock = open((sim.dir + "/lock").c_str(), O_RDWR | O_CLOEXEC);
 	EXPECT_EQ(flock(lock, LOCK_EX), 0);
 	for (int i = 0; i < 500 && sim.read(own).empty() && sim.read("switch_phy").empty(); i++)
