@@ -9,12 +9,14 @@
 set -eu
 pkgs="cmake make g++"
 # The emulated router: its kernel, busybox and guest test suite are built here.
-router="g++-mips-linux-gnu googletest linux-source-6.1 qemu-system-mips flex bison bc cpio xz-utils dpkg-dev"
+router="g++-mips-linux-gnu googletest linux-source-6.1 qemu-system-mips flex bison bc cpio
+	xz-utils dpkg-dev"
 case "${1:-}" in
 demo) ;;
 fuzz) pkgs="$pkgs libgtest-dev" ;;
 router) pkgs="$pkgs $router" ;;
-test) pkgs="$pkgs libgtest-dev g++-mips-linux-gnu uclibc-source linux-libc-dev-mips-cross qemu-user strace binutils clang-tidy cppcheck mandoc $router" ;;
+test) pkgs="$pkgs libgtest-dev g++-mips-linux-gnu uclibc-source linux-libc-dev-mips-cross qemu-user
+	strace binutils clang-tidy cppcheck mandoc $router" ;;
 bench) pkgs="$pkgs valgrind binutils" ;;
 *) echo "usage: scripts/deps.sh demo|fuzz|router|test|bench" >&2; exit 2 ;;
 esac

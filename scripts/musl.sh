@@ -11,17 +11,16 @@ me=musl
 . scripts/router/cache.sh
 
 ver=$(source_version musl)
-key=$( { echo "$ver"; echo "$ccver"; } | hash)
-dir=$cache/musl-$key
-if [ ! -f "$dir/done" ]; then
-	fresh_build musl "$key" "musl $ver"
-	src=$(fetch_source musl "$ver" "$dir")
+build() { # dir
+	src=$(fetch_source musl "$ver" "$1")
 	(cd "$src" && CC=${cross}gcc CROSS_COMPILE=$cross ./configure --target=mips-linux-gnu \
-		--prefix="$dir/install" --syslibdir="$dir/install/lib" --disable-wrapper >/dev/null &&
-		make -j"$jobs" >"$dir/build.log" 2>&1 && make install >/dev/null) ||
-		{ cat "$dir/build.log" >&2; exit 1; }
+		--prefix="$1/install" --syslibdir="$1/install/lib" --disable-wrapper >/dev/null &&
+		make -j"$jobs" >"$1/build.log" 2>&1 && make install >/dev/null) ||
+		{ cat "$1/build.log" >&2; exit 1; }
+	# make install links the loader by its absolute path, which the move breaks.
+	ln -sf libc.so "$1/install/lib/ld-musl-mips.so.1"
 	rm -rf "$src"
-	touch "$dir/done"
-fi
-ln -sfn "musl-$key/install" "$cache/musl"
+}
+cached musl "$( { echo "$ver"; echo "$ccver"; } | hash)" "musl $ver" build
+ln -sfn "$(basename "$dir")/install" "$cache/musl"
 echo "$dir/install"

@@ -11,14 +11,10 @@
 # build of the tool (build-musl: vok_eth-musl), which the suite runs against
 # too. Writes MIPS_BUILD_DIR/router/{vmlinux,initramfs.cpio.gz,switchsim.ko}.
 #
-# The kernel and busybox builds are cached in
-# ${XDG_CACHE_HOME:-$HOME/.cache}/vok_eth/, keyed by a hash of the package
-# versions, the compiler version and the config, so a warm run costs seconds.
-# Source packages come through a private deb-src list under that directory;
-# the machine's own apt setup is left as it is.
+# The kernel and busybox builds are cached (scripts/router/cache.sh), so a
+# warm run costs seconds.
 set -eu
 cd "$(dirname "$0")/.."
-top=$(pwd)
 build=$(cd "${1:-build-mips}" && pwd)
 [ $# -eq 0 ] || shift
 out=$build/router
@@ -29,52 +25,37 @@ me=router-image
 # ---- kernel --------------------------------------------------------------
 kver=$(dpkg-query -W -f='${Version}' linux-source-6.1)
 kconf=scripts/router/kernel.config
-kkey=$( { echo "$kver"; echo "$ccver"; cat "$kconf"; } | hash)
-kdir=$cache/kernel-$kkey
 kmake() { make -s -C "$kdir/src" O="$kdir/obj" ARCH=mips CROSS_COMPILE=$cross "$@"; }
-if [ ! -f "$kdir/done" ]; then
-	fresh_build kernel "$kkey" "the kernel (linux-source-6.1 $kver)"
+build_kernel() { # dir
+	kdir=$1
 	mkdir -p "$kdir/src" "$kdir/obj"
 	tar -xf /usr/src/linux-source-6.1.tar.xz -C "$kdir/src" --strip-components=1
 	kmake tinyconfig >/dev/null
-	"$kdir/src/scripts/kconfig/merge_config.sh" -m -O "$kdir/obj" \
-		"$kdir/obj/.config" "$top/$kconf" >/dev/null 2>&1
+	merge_fragment "$kdir/obj/.config" <"$kconf"
 	kmake olddefconfig >/dev/null 2>&1
-	# A symbol the kernel dropped (a missing dependency) is a broken fragment.
-	grep '^CONFIG_' "$kconf" | while read -r want; do
-		grep -qx "$want" "$kdir/obj/.config" ||
-			{ log "$kconf: $want did not take"; exit 1; }
-	done
+	fragment_took "$kconf" "$kdir/obj/.config"
 	kmake -j"$jobs" vmlinux modules
-	touch "$kdir/done"
-fi
+}
+cached kernel "$( { echo "$kver"; echo "$ccver"; cat "$kconf"; } | hash)" \
+	"the kernel (linux-source-6.1 $kver)" build_kernel
+kdir=$dir
 
 # ---- busybox -------------------------------------------------------------
 bver=$(source_version busybox)
 bconf=scripts/router/busybox.config
-bkey=$( { echo "$bver"; echo "$ccver"; cat "$bconf"; } | hash)
-bdir=$cache/busybox-$bkey
-if [ ! -f "$bdir/done" ]; then
-	fresh_build busybox "$bkey" "busybox $bver"
-	src=$(fetch_source busybox "$bver" "$bdir")
+build_busybox() { # dir
+	src=$(fetch_source busybox "$bver" "$1")
 	make -s -C "$src" defconfig >/dev/null
-	# The fragment's settings replace defconfig's.
-	while read -r line; do
-		case $line in
-		CONFIG_*=*) sym=${line%%=*} ;;
-		"# CONFIG_"*" is not set") sym=${line#\# }; sym=${sym%% *} ;;
-		*) continue ;;
-		esac
-		sed -i -e "/^$sym=/d" -e "/^# $sym is not set/d" "$src/.config"
-		echo "$line" >>"$src/.config"
-	done <"$bconf"
+	merge_fragment "$src/.config" <"$bconf"
 	yes '' | make -s -C "$src" oldconfig >/dev/null
-	make -s -C "$src" -j"$jobs" CROSS_COMPILE=$cross busybox >"$bdir/build.log" 2>&1 ||
-		{ cat "$bdir/build.log" >&2; exit 1; }
-	cp "$src/busybox" "$bdir/busybox"
+	make -s -C "$src" -j"$jobs" CROSS_COMPILE=$cross busybox >"$1/build.log" 2>&1 ||
+		{ cat "$1/build.log" >&2; exit 1; }
+	cp "$src/busybox" "$1/busybox"
 	rm -rf "$src"
-	touch "$bdir/done"
-fi
+}
+cached busybox "$( { echo "$bver"; echo "$ccver"; cat "$bconf"; } | hash)" "busybox $bver" \
+	build_busybox
+bdir=$dir
 
 # ---- the switch driver module -------------------------------------------
 rm -rf "$out"
@@ -93,8 +74,9 @@ cp "$kdir/obj/vmlinux" "$out/vmlinux"
 
 # ---- initramfs -----------------------------------------------------------
 root=$out/rootfs
-mkdir -p "$root/bin" "$root/sbin" "$root/usr/bin" "$root/usr/sbin" "$root/lib/modules" \
-	"$root/etc" "$root/proc" "$root/sys" "$root/dev" "$root/tmp" "$root/root" "$root/tests"
+for d in bin sbin usr/bin usr/sbin lib/modules etc proc sys dev tmp root tests; do
+	mkdir -p "$root/$d"
+done
 cp "$bdir/busybox" "$root/bin/busybox"
 ln -s busybox "$root/bin/sh"
 cp scripts/router/init "$root/init"
@@ -106,40 +88,34 @@ conf() { sed -n "s/^$2=//p" "$1/target.conf"; }
 cp "$build/switchsim/ethreg" "$root/sbin/ethreg"
 cp "$build/switchsim/switchsim" "$root/usr/bin/switchsim"
 cp "$out/switchsim.ko" "$root/lib/modules/switchsim.ko"
-[ ! -x "$build/tests/vok_tests" ] || ${cross}strip -o "$root/tests/vok_tests" "$build/tests/vok_tests"
-# One build of the tool, and what the suite needs to know of it.
+[ ! -x "$build/tests/vok_tests" ] ||
+	${cross}strip -o "$root/tests/vok_tests" "$build/tests/vok_tests"
+# One build of the tool, and its description for the suite: the build's own,
+# with the paths the guest has, less what only the host runs.
 add_tool() { # build_dir label
 	suffix=${2#kernel}
 	cp "$(conf "$1" tool)" "$root/usr/bin/vok_eth$suffix"
 	cp "$(conf "$1" strerror)" "$root/tests/vok_strerror$suffix"
-	if [ "$(conf "$1" libc)" = musl ] && [ "$(conf "$1" static)" = 0 ]; then
-		cp -L "$(conf "$1" libc_root)/lib/libc.so" "$root/lib/ld-musl-mips.so.1"
-	fi
-	if [ "$(conf "$1" libc)" = uclibc ] && [ "$(conf "$1" static)" = 0 ]; then
-		cp -L "$(conf "$1" libc_root)/lib/ld-uClibc.so.1" "$(conf "$1" libc_root)/lib/libc.so.0" "$root/lib/"
-	fi
-	cat >"$root/tests/$2.conf" <<EOF
-name=$2
-backend=kernel
-tool=/usr/bin/vok_eth$suffix
-strerror=/tests/vok_strerror$suffix
-libc=$(conf "$1" libc)
-needed=$(conf "$1" needed)
-static=$(conf "$1" static)
-ethreg=/sbin/ethreg
-switchsim=/usr/bin/switchsim
-module=/lib/modules/switchsim.ko
-state_dir=/sys/kernel/debug/switchsim
-big_endian=$(conf "$1" big_endian)
-pointer_size=$(conf "$1" pointer_size)
-ifreq_size=$(conf "$1" ifreq_size)
-EOF
+	libs=$(conf "$1" libc_root)/lib
+	[ "$(conf "$1" static)" != 0 ] || case $(conf "$1" libc) in
+	musl) cp -L "$libs/libc.so" "$root/lib/ld-musl-mips.so.1" ;;
+	uclibc) cp -L "$libs/ld-uClibc.so.1" "$libs/libc.so.0" "$root/lib/" ;;
+	esac
+	{
+		printf '%s\n' "name=$2" backend=kernel "tool=/usr/bin/vok_eth$suffix" \
+			"strerror=/tests/vok_strerror$suffix" ethreg=/sbin/ethreg \
+			switchsim=/usr/bin/switchsim module=/lib/modules/switchsim.ko \
+			state_dir=/sys/kernel/debug/switchsim
+		grep -E '^(libc|needed|static|big_endian|pointer_size|ifreq_size)=' "$1/target.conf"
+	} >"$root/tests/$2.conf"
 }
 add_tool "$build" kernel
 for extra in "$@"; do
 	add_tool "$extra" "kernel-$(basename "$extra" | sed 's/^build-//')"
 done
-printf 'root:x:0:0:root:/root:/bin/sh\nnobody:x:65534:65534:nobody:/nonexistent:/bin/false\n' >"$root/etc/passwd"
+printf '%s\n' root:x:0:0:root:/root:/bin/sh nobody:x:65534:65534:nobody:/nonexistent:/bin/false \
+	>"$root/etc/passwd"
 printf 'root:x:0:\nnogroup:x:65534:\n' >"$root/etc/group"
-(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) | gzip -1 >"$out/initramfs.cpio.gz"
+(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) |
+	gzip -1 >"$out/initramfs.cpio.gz"
 log "ready in $out"

@@ -24,12 +24,14 @@ fi
 
 scripts/deps.sh router
 if [ $run = tests ]; then
-	cmake -S . -B "$build" --toolchain cmake/mips-linux-gnu.cmake -DVOK_GUEST_TESTS=ON >/dev/null
+	cmake -S . -B "$build" --toolchain cmake/mips-linux-gnu.cmake -DVOK_GUEST_TESTS=ON \
+		>/dev/null
 	cmake --build "$build" -j"$(nproc)" >/dev/null
 else
 	[ -f "$build/target.conf" ] ||
 		cmake -S . -B "$build" --toolchain cmake/mips-linux-gnu.cmake >/dev/null
-	cmake --build "$build" -j"$(nproc)" --target vok_eth vok_strerror ethreg switchsim >/dev/null
+	cmake --build "$build" -j"$(nproc)" --target vok_eth vok_strerror ethreg switchsim \
+		>/dev/null
 fi
 # The musl and uClibc-ng builds of the tool come along where they have been built.
 extras=
@@ -95,7 +97,8 @@ if grep -nE "$faults" "$console" >&2; then
 fi
 want=$(( $(echo "$extras" | wc -w) + 1 ))
 if [ "$suites" -ne "$want" ] || [ "$bad" -ne 0 ] || [ "$passed" -eq 0 ]; then
-	echo "router-vm: $suites of $want suites finished, $bad of them failing (console in $console)" >&2
+	echo "router-vm: $suites of $want suites finished, $bad of them failing" \
+		"(console in $console)" >&2
 	fail=1
 fi
 grep -q '^vok-guest: module unloaded$' "$console" ||

@@ -17,7 +17,8 @@ skipped() {
 		"$1/Testing/Temporary/LastTest.log"
 }
 
-cmake -S . -B build-mips --toolchain cmake/mips-linux-gnu.cmake -DVOK_GUEST_TESTS=ON -DVOK_WERROR=ON >/dev/null
+cmake -S . -B build-mips --toolchain cmake/mips-linux-gnu.cmake \
+	-DVOK_GUEST_TESTS=ON -DVOK_WERROR=ON >/dev/null
 cmake --build build-mips -j2
 # The router builds against musl and uClibc-ng, dynamic and static:
 # build-LIBC and build-LIBC-static.
@@ -25,7 +26,8 @@ own_libc() { # libc prefix
 	for static in OFF ON; do
 		dir=build-$1$([ $static = OFF ] || echo -static)
 		cmake -S . -B "$dir" --toolchain "cmake/mips-linux-$1.cmake" \
-			"-DVOK_$(echo "$1" | tr a-z A-Z)=$2" -DVOK_STATIC=$static -DVOK_WERROR=ON >/dev/null
+			"-DVOK_$(echo "$1" | tr a-z A-Z)=$2" -DVOK_STATIC=$static -DVOK_WERROR=ON \
+			>/dev/null
 		cmake --build "$dir" -j2
 	done
 }

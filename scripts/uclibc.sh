@@ -8,7 +8,6 @@
 #   scripts/uclibc.sh
 set -eu
 cd "$(dirname "$0")/.."
-top=$(pwd)
 me=uclibc
 . scripts/router/cache.sh
 
@@ -17,48 +16,32 @@ tarball=
 for t in /usr/src/uClibc-ng-*.tar.xz; do
 	[ ! -f "$t" ] || tarball=$t
 done
-[ -n "$tarball" ] || { log "no /usr/src/uClibc-ng-*.tar.xz (scripts/deps.sh test installs uclibc-source)"; exit 1; }
+[ -n "$tarball" ] || {
+	log "no /usr/src/uClibc-ng-*.tar.xz (scripts/deps.sh test installs uclibc-source)"
+	exit 1
+}
 ver=$(dpkg-query -W -f='${Version}' uclibc-source)
 hver=$(dpkg-query -W -f='${Version}' linux-libc-dev-mips-cross)
-key=$( { echo "$ver"; echo "$hver"; echo "$ccver"; cat "$conf"; } | hash)
-dir=$cache/uclibc-$key
-if [ ! -f "$dir/done" ]; then
-	fresh_build uclibc "$key" "uClibc-ng $ver"
+build() { # dir
 	# The kernel's own headers only: glibc's share their directory.
-	headers=$dir/install/usr/include
-	mkdir -p "$headers" "$dir/src"
-	dpkg -L linux-libc-dev-mips-cross | sed -n 's|^/usr/mips-linux-gnu/include/\([^/]*\)$|\1|p' |
-		while read -r d; do
+	headers=$1/install/usr/include
+	src=$1/src
+	mkdir -p "$headers" "$src"
+	dpkg -L linux-libc-dev-mips-cross |
+		sed -n 's|^/usr/mips-linux-gnu/include/\([^/]*\)$|\1|p' | while read -r d; do
 			cp -r "/usr/mips-linux-gnu/include/$d" "$headers/"
 		done
-	tar -xf "$tarball" -C "$dir/src" --strip-components=1
-	src=$dir/src
-	(
-		cd "$src" || exit 1
-		make ARCH=mips defconfig >/dev/null || exit 1
-		# The fragment's settings replace defconfig's.
-		{ cat "$top/$conf"; echo "KERNEL_HEADERS=\"$headers\""; } | while read -r line; do
-			case $line in
-			*=*) sym=${line%%=*} ;;
-			"# "*" is not set") sym=${line#\# }; sym=${sym%% *} ;;
-			*) continue ;;
-			esac
-			sed -i -e "/^$sym=/d" -e "/^# $sym is not set/d" .config
-			echo "$line" >>.config
-		done
-		make ARCH=mips olddefconfig >/dev/null || exit 1
-		# A setting that did not take is a broken fragment.
-		while read -r want; do
-			grep -qxF "$want" .config || { log "$conf: $want did not take"; exit 1; }
-		done <"$top/$conf"
-		make -j"$jobs" ARCH=mips >"$dir/build.log" 2>&1 &&
-			make ARCH=mips PREFIX="$dir/install" install >>"$dir/build.log" 2>&1
-	) || {
-		[ ! -f "$dir/build.log" ] || { tail -n 50 "$dir/build.log" >&2; log "build failed (log in $dir/build.log)"; }
-		exit 1
-	}
+	tar -xf "$tarball" -C "$src" --strip-components=1
+	make -C "$src" ARCH=mips defconfig >/dev/null
+	{ cat "$conf"; echo "KERNEL_HEADERS=\"$headers\""; } | merge_fragment "$src/.config"
+	make -C "$src" ARCH=mips olddefconfig >/dev/null
+	fragment_took "$conf" "$src/.config"
+	{ make -C "$src" -j"$jobs" ARCH=mips &&
+		make -C "$src" ARCH=mips PREFIX="$1/install" install; } >"$1/build.log" 2>&1 ||
+		{ tail -n 50 "$1/build.log" >&2; log "build failed (log in $1/build.log)"; exit 1; }
 	rm -rf "$src"
-	touch "$dir/done"
-fi
-ln -sfn "uclibc-$key/install" "$cache/uclibc"
+}
+cached uclibc "$( { echo "$ver"; echo "$hver"; echo "$ccver"; cat "$conf"; } | hash)" \
+	"uClibc-ng $ver" build
+ln -sfn "$(basename "$dir")/install" "$cache/uclibc"
 echo "$dir/install"

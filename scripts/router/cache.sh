@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: BSD-2-Clause
 # Sourced by the scripts that build the emulated router's slow, stable parts
-# (the kernel, busybox, musl): they are cached in
+# (the kernel, busybox, musl, uClibc-ng): they are cached in
 # ${XDG_CACHE_HOME:-$HOME/.cache}/vok_eth/, one directory per build, named by
 # a hash of the package version, the compiler version and the config.
 # The caller sets `me` to its name for messages.
@@ -17,14 +17,41 @@ log() { echo "$me: $*" >&2; }
 hash() { sha256sum | cut -c1-16; }
 ccver=$(${cross}gcc --version | head -n1)
 
-# An empty directory for a build of a kind under its key. Only the newest
+# Sets dir to the build of a kind under its key, running BUILD_FUNCTION on
+# an empty directory when it is missing. The build is moved into place only
+# once done: a killed one leaves no directory under its key. Only the newest
 # build of a kind is kept: each key replaces the last.
-fresh_build() { # kind key what
-	log "building $3 in $cache/$1-$2"
-	for d in "$cache/$1"-*; do
-		[ ! -e "$d" ] || rm -rf "$d"
+cached() { # kind key what build_function
+	dir=$cache/$1-$2
+	[ ! -f "$dir/done" ] || return 0
+	log "building $3 in $dir"
+	rm -rf "$cache/$1"-*
+	mkdir "$dir.tmp"
+	"$4" "$dir.tmp"
+	touch "$dir.tmp/done"
+	mv "$dir.tmp" "$dir"
+}
+
+# A config fragment's settings replace those make's defconfig gave.
+merge_fragment() { # .config <fragment
+	while read -r line; do
+		case $line in
+		[A-Z]*=*) sym=${line%%=*} ;;
+		"# "[A-Z]*" is not set") sym=${line#\# }; sym=${sym%% *} ;;
+		*) continue ;;
+		esac
+		sed -i -e "/^$sym=/d" -e "/^# $sym is not set/d" "$1"
+		echo "$line" >>"$1"
 	done
-	mkdir -p "$cache/$1-$2"
+}
+# A setting that did not take (a missing dependency) is a broken fragment.
+fragment_took() { # fragment .config
+	while read -r want; do
+		case $want in
+		[A-Z]*=*) grep -qxF "$want" "$2" ;;
+		"# "[A-Z]*" is not set") sym=${want#\# }; ! grep -q "^${sym%% *}=" "$2" ;;
+		esac || { log "$1: $want did not take"; exit 1; }
+	done <"$1"
 }
 
 # Debian's source packages, through a deb-src list of our own: the machine's
@@ -45,11 +72,13 @@ source_version() { # package
 			"$apt_dir/sources.list.d"
 		# The machine's own Debian mirror, for the release it runs.
 		codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+		stanza='Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\n'
 		{
-			cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk -v rel="$codename" '
+			cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
+				awk -v rel="$codename" -v stanza="$stanza" '
 				function flush() {
 					if (deb && uris != "" && suite)
-						printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\n%s\n\n", uris, rel, key
+						printf stanza "%s\n\n", uris, rel, key
 					deb = 0; uris = ""; suite = 0; key = ""
 				}
 				/^[ \t]*$/ { flush(); next }
@@ -58,8 +87,10 @@ source_version() { # package
 				/^Suites:/ { for (i = 2; i <= NF; i++) if ($i == rel) suite = 1 }
 				/^Signed-By:/ { key = $0 }
 				END { flush() }'
-			cat /etc/apt/sources.list 2>/dev/null | awk -v rel="$codename" '
-				$1 == "deb" { for (i = 3; i <= NF; i++) if ($i == rel) { printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\n\n", $(i - 1), rel; break } }'
+			cat /etc/apt/sources.list 2>/dev/null |
+				awk -v rel="$codename" -v stanza="$stanza" '
+				$1 == "deb" { for (i = 3; i <= NF; i++) if ($i == rel) {
+					printf stanza "\n", $(i - 1), rel; break } }'
 		} >"$apt_dir/sources.list.d/debian.sources"
 		[ -s "$apt_dir/sources.list.d/debian.sources" ] ||
 			{ log "no Debian $codename source in /etc/apt"; exit 1; }
