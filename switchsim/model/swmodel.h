@@ -30,7 +30,13 @@ extern "C" {
 #define SWM_STATUS_WORDS 20		/* the port status record, in u32 */
 #define SWM_CYCLE_LEN	5		/* secs, then mask bits 3..0 */
 #define SWM_STATE_MAX	(1 << 20)	/* state text longer than this is refused */
-#define SWM_TEXT_MAX	1024		/* room enough for any printed state */
+/*
+ * Room for the longest state the parser takes, printed: the two heading
+ * lines (126), a port line of at most 95 (every number 32 bits wide, a
+ * 19-digit hold and a boot id), led and header lines with 32-bit values
+ * (33), 26 bytes for each register, and the NUL.
+ */
+#define SWM_TEXT_MAX	(126 + SWM_PORTS * 95 + 33 + SWM_REGS * 26 + 1)
 #define SWM_LINE_MAX	512		/* room enough for any log line */
 #define SWM_NO_FD	(-1)		/* logged as "S": the kernel sees no fd */
 
