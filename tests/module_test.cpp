@@ -79,6 +79,21 @@ void shift_wall_clock(long secs)
 		ADD_FAILURE() << "clock_settime: " << std::strerror(errno);
 }
 
+// Reads a file to its end; 0 or the errno.
+int read_all(const std::string &path)
+{
+	int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return errno;
+	char buf[4096];
+	ssize_t n;
+	while ((n = read(fd, buf, sizeof(buf))) > 0) {
+	}
+	int err = n < 0 ? errno : 0;
+	close(fd);
+	return err;
+}
+
 // Lines that fill a state of exactly size bytes: settings, then comments.
 std::string state_of_size(const std::string &settings, size_t size)
 {
@@ -126,6 +141,9 @@ TEST(Module, StateWritesApplyWholeOrNotAtAll)
 		state_of_size(state_of_size("", 4090) + "lan2 up 100 half\nled amber\n", 6000);
 	const std::string big_bad = big + "led red\n";
 	const size_t mib = 1 << 20;
+	std::string regs = "lan3 up 1000 full\n";
+	for (int i = 0; i < 16; i++)
+		regs += "reg " + std::to_string(i) + " 1\n";
 	struct Case {
 		std::string lines;
 		int flags;  // O_TRUNC: replace the state; O_APPEND: change it
@@ -133,6 +151,8 @@ TEST(Module, StateWritesApplyWholeOrNotAtAll)
 		bool lan2_up;
 		bool lan3_kept;
 		size_t chunk; // bytes a write; 0: all in one
+		std::string other{}; // appended by an open beside it, closed after it
+		int other_err = 0;
 	} cases[] = {
 		{ "lan2 up 100 half\n", O_APPEND, 0, true, true, 0 },
 		{ "# a comment\n\nlan2 up 100 half\nled amber\n", O_TRUNC, 0, true, false, 0 },
@@ -149,12 +169,20 @@ TEST(Module, StateWritesApplyWholeOrNotAtAll)
 		{ "", O_TRUNC, 0, false, false, 0 }, // the default
 		{ state_of_size("lan2 up 100 half\n", mib), O_TRUNC, 0, true, false, 65536 },
 		{ state_of_size("lan2 up 100 half\n", mib + 1), O_TRUNC, EFBIG, false, true, 65536 },
+		// Both checked at open, the later close finds the register table full.
+		{ "lan2 up 100 half\nreg 99 1\n", O_APPEND, 0, true, true, 0, regs, ENOSPC },
 	};
 	for (const auto &c : cases) {
 		Sim sim;
 		const std::string what = c.lines.substr(0, 40) + "... " + std::to_string(c.lines.size());
 		EXPECT_EQ(write_once(sim.dir + "/state", "lan3 up 10 half\n", O_APPEND), 0);
+		int other = c.other.empty() ? -1 : open((sim.dir + "/state").c_str(),
+							O_WRONLY | O_APPEND | O_CLOEXEC);
+		EXPECT_TRUE(other < 0 || write(other, c.other.data(), c.other.size()) > 0);
 		EXPECT_EQ(write_once(sim.dir + "/state", c.lines, c.flags, c.chunk), c.err) << what;
+		if (other >= 0) {
+			EXPECT_EQ(close(other) == 0 ? 0 : errno, c.other_err) << what;
+		}
 		Result r = sim.run({});
 		EXPECT_EQ(r.out.find(lan2) != std::string::npos, c.lan2_up) << what << r.out;
 		EXPECT_EQ(r.out.find(lan3) != std::string::npos, c.lan3_kept) << what << r.out;
@@ -207,6 +235,12 @@ TEST(Module, LinkCyclesRunOnTheBootClock)
 	std::string other = boot;
 	other[0] = other[0] == '0' ? '1' : '0';
 	const std::string later = std::to_string(boot_ms() + 60000);
+	// The longest state that prints: every number its widest, every port held.
+	const std::string widest = " 4294967295 4294967295 4294967295 9999999999999999999 " + boot + "\n";
+	std::string longest = "lan0" + widest + "lan1" + widest + "lan2" + widest + "lan3" + widest +
+			      "wan" + widest + "led 4294967295\nheader 4294967295";
+	for (int i = 0; i < 16; i++)
+		longest += "\nreg " + std::to_string(i) + " 4294967295";
 	struct Hold {
 		std::string line;
 		int err;
@@ -216,10 +250,12 @@ TEST(Module, LinkCyclesRunOnTheBootClock)
 		{ "lan0 up 1000 full " + later + " " + other, 0, false },
 		{ "lan0 up 1000 full 1 " + boot, 0, false }, // ended long ago
 		{ "lan0 up 1000 full " + later, EINVAL, false },
+		{ longest, 0, true },
 	};
 	for (const auto &h : holds) {
 		Sim fresh;
 		EXPECT_EQ(write_once(fresh.dir + "/state", h.line + "\n", O_APPEND), h.err) << h.line;
+		EXPECT_EQ(read_all(fresh.dir + "/state"), 0) << h.line;
 		Result r = fresh.run({});
 		EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
 			  h.down ? "LAN0:down:0:half" : "LAN0:up:1000:full") << h.line;
@@ -237,6 +273,25 @@ TEST(Module, LinkCyclesRunOnTheBootClock)
 	EXPECT_EQ(sim.read("state").find(boot), std::string::npos);
 }
 
+// Text written to the state waits in the kernel for its close: all opens
+// together hold only so much, and the write past it fails.
+TEST(Module, PendingStateTextIsBounded)
+{
+	SKIP_UNLESS_MODULE_SUITE();
+	Sim sim;
+	const std::string text = state_of_size("", 1 << 20);
+	std::vector<int> fds;
+	int err = 0;
+	while (!err && fds.size() < 16) {
+		fds.push_back(open((sim.dir + "/state").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+		err = write(fds.back(), text.data(), text.size()) < 0 ? errno : 0;
+	}
+	for (int fd : fds)
+		close(fd);
+	EXPECT_EQ(err, ENOSPC) << fds.size() << " writers";
+	EXPECT_EQ(write_once(sim.dir + "/state", text, O_APPEND), 0); // freed with its writers
+}
+
 // One request on phy0; 0 or the errno.
 int request(int sock, unsigned long code, void *data)
 {
@@ -244,21 +299,6 @@ int request(int sock, unsigned long code, void *data)
 	std::strncpy(ifr.ifr_name, "phy0", IFNAMSIZ - 1);
 	ifr.ifr_data = static_cast<char *>(data);
 	return ioctl(sock, code, &ifr) == 0 ? 0 : errno;
-}
-
-// Reads a file to its end; 0 or the errno.
-int read_all(const std::string &path)
-{
-	int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-		return errno;
-	char buf[4096];
-	ssize_t n;
-	while ((n = read(fd, buf, sizeof(buf))) > 0) {
-	}
-	int err = n < 0 ? errno : 0;
-	close(fd);
-	return err;
 }
 
 // Requests, state writes, driver-file writes and log reads and writes, all

@@ -24,6 +24,8 @@
  *                    clock, and the id this load of the module gives its
  *                    boot: a hold of another load is dropped when read.
  *                    The register tool stand-in appends "reg ADDR VALUE".
+ *                    All writers together hold at most SW_PENDING_MAX
+ *                    bytes not yet closed: past that a write fails.
  *   log              every request received, one line each. Each write
  *                    appends one line (the register tool logs itself so);
  *                    opening it with O_TRUNC empties it. When full, the
@@ -55,11 +57,14 @@
 #define SW_REQ_LED	(SIOCDEVPRIVATE + 15)
 #define SW_LOG_SIZE	(64 * 1024)
 #define SW_PROC_SHOWN	64
+#define SW_PENDING_MAX	(4 * SWM_STATE_MAX)
 
 static struct switchsim {
-	struct mutex lock;	/* state, log and text */
+	struct mutex lock;	/* state, log, text, next and pending */
 	struct swm_state st;
+	struct swm_state next;	/* an append applied, before it counts */
 	char text[SWM_TEXT_MAX];	/* the state printed, too big for a stack */
+	size_t pending;		/* what the state's writers have buffered */
 	char *log;
 	size_t log_len;
 	u32 fail_code;
@@ -230,6 +235,7 @@ struct sw_writer {
 	unsigned int lineno;
 	int err;		/* a write failed: the state stays as it was */
 	bool replace;		/* opened with O_TRUNC */
+	bool done;		/* applied, or failed */
 	struct swm_state st;	/* the checked lines applied */
 };
 
@@ -253,13 +259,34 @@ static int sw_apply_text(struct swm_state *st, const char *text, size_t len,
 	return 0;
 }
 
+/* Each write open may buffer 1 MiB, and any number may be open. */
+static int sw_pending_add(size_t bytes)
+{
+	int err = 0;
+
+	mutex_lock(&sw.lock);
+	if (bytes > SW_PENDING_MAX - sw.pending)
+		err = -ENOSPC;
+	else
+		sw.pending += bytes;
+	mutex_unlock(&sw.lock);
+	return err;
+}
+
+static void sw_pending_sub(size_t bytes)
+{
+	mutex_lock(&sw.lock);
+	sw.pending -= bytes;
+	mutex_unlock(&sw.lock);
+}
+
 static int sw_state_open(struct inode *inode, struct file *file)
 {
 	struct sw_writer *w = NULL;
 	int err;
 
 	if (file->f_mode & FMODE_WRITE) {
-		w = kzalloc(sizeof(*w), GFP_KERNEL);
+		w = kzalloc(sizeof(*w), GFP_KERNEL_ACCOUNT);
 		if (!w)
 			return -ENOMEM;
 		mutex_init(&w->lock);
@@ -299,8 +326,13 @@ static ssize_t sw_state_write(struct file *file, const char __user *ubuf,
 		char *text;
 
 		cap = min_t(size_t, cap, SWM_STATE_MAX);
-		text = kvrealloc(w->text, w->cap, cap, GFP_KERNEL);
+		if (sw_pending_add(cap - w->cap)) {
+			ret = -ENOSPC;
+			goto fail;
+		}
+		text = kvrealloc(w->text, w->cap, cap, GFP_KERNEL_ACCOUNT);
 		if (!text) {
+			sw_pending_sub(cap - w->cap);
 			ret = -ENOMEM;
 			goto fail;
 		}
@@ -336,25 +368,48 @@ out:
 	return ret;
 }
 
-/* The last line may lack its newline: check it here, where close() tells. */
+/* Applies what one open wrote, once; the last line may lack its newline. */
+static int sw_state_commit(struct sw_writer *w)
+{
+	unsigned int lineno = 0;
+	int err = w->err;
+
+	if (w->done)
+		return err;
+	w->done = true;
+	if (!err && w->len > w->checked)
+		err = sw_apply_text(&w->st, w->text + w->checked,
+				    w->len - w->checked, &w->lineno);
+	if (!err && (w->replace || w->len)) {
+		mutex_lock(&sw.lock);
+		if (w->replace) {
+			sw.st = w->st;
+		} else {
+			/* On top of the state as it is now: others' changes count. */
+			sw.next = sw.st;
+			err = sw_apply_text(&sw.next, w->text, w->len, &lineno);
+			if (!err)
+				sw.st = sw.next;
+		}
+		mutex_unlock(&sw.lock);
+	}
+	w->err = err;
+	return err;
+}
+
+/*
+ * The last close applies the text, and close() tells if that failed. A
+ * dup's close, or an exec closing an inherited fd, leaves it pending.
+ */
 static int sw_state_flush(struct file *file, fl_owner_t id)
 {
 	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
-	struct swm_state *st;
-	unsigned int lineno;
 	int err;
 
-	if (!w)
+	if (!w || file_count(file) > 1)
 		return 0;
 	mutex_lock(&w->lock);
-	err = w->err;
-	if (!err && w->len > w->checked) {
-		st = kmemdup(&w->st, sizeof(*st), GFP_KERNEL);
-		lineno = w->lineno;
-		err = st ? sw_apply_text(st, w->text + w->checked,
-					 w->len - w->checked, &lineno) : -ENOMEM;
-		kfree(st);
-	}
+	err = sw_state_commit(w);
 	mutex_unlock(&w->lock);
 	return err;
 }
@@ -362,33 +417,15 @@ static int sw_state_flush(struct file *file, fl_owner_t id)
 static int sw_state_release(struct inode *inode, struct file *file)
 {
 	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
-	struct swm_state *st;
-	unsigned int lineno = 0;
 
-	if (!w)
-		return single_release(inode, file);
-	if (!w->err && w->len > w->checked)
-		w->err = sw_apply_text(&w->st, w->text + w->checked,
-				       w->len - w->checked, &w->lineno);
-	if (!w->err && w->replace) {
-		mutex_lock(&sw.lock);
-		sw.st = w->st;
-		mutex_unlock(&sw.lock);
-	} else if (!w->err && w->len) {
-		/* On top of the state as it is now: concurrent changes all count. */
-		st = kmalloc(sizeof(*st), GFP_KERNEL);
-		if (st) {
-			mutex_lock(&sw.lock);
-			*st = sw.st;
-			if (!sw_apply_text(st, w->text, w->len, &lineno))
-				sw.st = *st;
-			mutex_unlock(&sw.lock);
-			kfree(st);
-		}
+	if (w) {
+		/* Still pending only if the last close raced another thread. */
+		sw_state_commit(w);
+		kvfree(w->text);
+		sw_pending_sub(w->cap);
+		mutex_destroy(&w->lock);
+		kfree(w);
 	}
-	kvfree(w->text);
-	mutex_destroy(&w->lock);
-	kfree(w);
 	return single_release(inode, file);
 }
 
@@ -417,6 +454,9 @@ static int sw_log_open(struct inode *inode, struct file *file)
 		sw.log_len = 0;
 		mutex_unlock(&sw.lock);
 	}
+	/* Room for the whole log up front, but only for a reader. */
+	if (!(file->f_mode & FMODE_READ))
+		return single_open(file, sw_log_show, NULL);
 	return single_open_size(file, sw_log_show, NULL, SW_LOG_SIZE + PAGE_SIZE);
 }
 
