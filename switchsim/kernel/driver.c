@@ -62,7 +62,7 @@
 static struct switchsim {
 	struct mutex lock;	/* state, log, text, next and pending */
 	struct swm_state st;
-	struct swm_state next;	/* an append applied, before it counts */
+	struct swm_state next;	/* a close's text applied, before it counts */
 	char text[SWM_TEXT_MAX];	/* the state printed, too big for a stack */
 	size_t pending;		/* what the state's writers have buffered */
 	char *log;
@@ -232,31 +232,32 @@ struct sw_writer {
 	char *text;		/* everything written, not NUL-terminated */
 	size_t len, cap;
 	size_t checked;		/* text[0..checked) is whole lines, all good */
-	unsigned int lineno;
 	int err;		/* a write failed: the state stays as it was */
 	bool replace;		/* opened with O_TRUNC */
 	bool done;		/* applied, or failed */
 	struct swm_state st;	/* the checked lines applied */
 };
 
-/* Applies len bytes of lines to st; lineno counts them. */
-static int sw_apply_text(struct swm_state *st, const char *text, size_t len,
-			 unsigned int *lineno)
+static struct sw_writer *sw_writer(struct file *file)
 {
-	const char *end = text + len;
+	return ((struct seq_file *)file->private_data)->private;
+}
+
+/* Applies text[from..len) to st; the lines before from only number the rest. */
+static int sw_apply_text(struct swm_state *st, const char *text, size_t from,
+			 size_t len)
+{
 	struct swm_clock clk = sw_clock();
 	struct swm_error why;
-	int err = swm_apply(st, text, len, &clk, &why);
+	int err = swm_apply(st, text + from, len - from, &clk, &why);
+	const char *p;
 
 	if (err) {
-		pr_notice_ratelimited("switchsim: state:%u: %s\n",
-				      *lineno + why.line, why.why);
-		return err;
+		for (p = text; (p = memchr(p, '\n', text + from - p)); p++)
+			why.line++;
+		pr_notice_ratelimited("switchsim: state:%u: %s\n", why.line, why.why);
 	}
-	for (; (text = memchr(text, '\n', end - text)); text++)
-		++*lineno;
-	++*lineno;
-	return 0;
+	return err;
 }
 
 /* Each write open may buffer 1 MiB, and any number may be open. */
@@ -305,95 +306,81 @@ static int sw_state_open(struct inode *inode, struct file *file)
 	return err;
 }
 
-static ssize_t sw_state_write(struct file *file, const char __user *ubuf,
-			      size_t count, loff_t *ppos)
+/* Keeps one write for the close, and checks the lines it ends. */
+static int sw_writer_add(struct sw_writer *w, const char __user *ubuf,
+			 size_t count)
 {
-	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
-	ssize_t ret = count;
-	size_t done, old;
+	size_t old = w->len, end;
+	int err;
 
-	mutex_lock(&w->lock);
-	if (w->err) {
-		ret = w->err;
-		goto out;
-	}
-	if (count > SWM_STATE_MAX - w->len) {
-		ret = -EFBIG;
-		goto fail;
-	}
+	if (count > SWM_STATE_MAX - w->len)
+		return -EFBIG;
 	if (w->len + count > w->cap) {
-		size_t cap = max3(w->cap * 2, w->len + count, (size_t)PAGE_SIZE);
+		size_t cap = min_t(size_t, SWM_STATE_MAX,
+				   max3(w->cap * 2, w->len + count, (size_t)PAGE_SIZE));
 		char *text;
 
-		cap = min_t(size_t, cap, SWM_STATE_MAX);
-		if (sw_pending_add(cap - w->cap)) {
-			ret = -ENOSPC;
-			goto fail;
-		}
+		if (sw_pending_add(cap - w->cap))
+			return -ENOSPC;
 		text = kvrealloc(w->text, w->cap, cap, GFP_KERNEL_ACCOUNT);
 		if (!text) {
 			sw_pending_sub(cap - w->cap);
-			ret = -ENOMEM;
-			goto fail;
+			return -ENOMEM;
 		}
 		w->text = text;
 		w->cap = cap;
 	}
-	if (copy_from_user(w->text + w->len, ubuf, count)) {
-		ret = -EFAULT;
-		goto fail;
-	}
-	if (memchr(w->text + w->len, '\0', count)) {
-		ret = -EINVAL;
-		goto fail;
-	}
-	old = w->len;
+	if (copy_from_user(w->text + old, ubuf, count))
+		return -EFAULT;
+	if (memchr(w->text + old, '\0', count))
+		return -EINVAL;
 	w->len += count;
 	/* A line split across writes is checked once its end has come. */
-	for (done = w->len; done > old && w->text[done - 1] != '\n';)
-		done--;
-	if (done > old) {
-		ret = sw_apply_text(&w->st, w->text + w->checked,
-				    done - 1 - w->checked, &w->lineno);
-		if (ret)
-			goto fail;
-		w->checked = done;
-		ret = count;
-	}
-	goto out;
-fail:
-	w->err = ret;
-out:
+	for (end = w->len; end > old && w->text[end - 1] != '\n';)
+		end--;
+	if (end == old)
+		return 0;
+	err = sw_apply_text(&w->st, w->text, w->checked, end);
+	w->checked = end;
+	return err;
+}
+
+static ssize_t sw_state_write(struct file *file, const char __user *ubuf,
+			      size_t count, loff_t *ppos)
+{
+	struct sw_writer *w = sw_writer(file);
+	ssize_t ret;
+
+	mutex_lock(&w->lock);
+	if (!w->err)
+		w->err = sw_writer_add(w, ubuf, count);
+	ret = w->err ? w->err : count;
 	mutex_unlock(&w->lock);
 	return ret;
 }
 
-/* Applies what one open wrote, once; the last line may lack its newline. */
+/*
+ * Applies what one open wrote, once. A replace has applied all but its
+ * last line, if unfinished; an append applies all its text on top of the
+ * state as it is now, so that others' changes since its open count.
+ */
 static int sw_state_commit(struct sw_writer *w)
 {
-	unsigned int lineno = 0;
-	int err = w->err;
+	int err;
 
-	if (w->done)
-		return err;
-	w->done = true;
-	if (!err && w->len > w->checked)
-		err = sw_apply_text(&w->st, w->text + w->checked,
-				    w->len - w->checked, &w->lineno);
-	if (!err && (w->replace || w->len)) {
+	mutex_lock(&w->lock);
+	if (!w->done && !w->err) {
 		mutex_lock(&sw.lock);
-		if (w->replace) {
-			sw.st = w->st;
-		} else {
-			/* On top of the state as it is now: others' changes count. */
-			sw.next = sw.st;
-			err = sw_apply_text(&sw.next, w->text, w->len, &lineno);
-			if (!err)
-				sw.st = sw.next;
-		}
+		sw.next = w->replace ? w->st : sw.st;
+		w->err = sw_apply_text(&sw.next, w->text,
+				       w->replace ? w->checked : 0, w->len);
+		if (!w->err)
+			sw.st = sw.next;
 		mutex_unlock(&sw.lock);
 	}
-	w->err = err;
+	w->done = true;
+	err = w->err;
+	mutex_unlock(&w->lock);
 	return err;
 }
 
@@ -403,20 +390,14 @@ static int sw_state_commit(struct sw_writer *w)
  */
 static int sw_state_flush(struct file *file, fl_owner_t id)
 {
-	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
-	int err;
+	struct sw_writer *w = sw_writer(file);
 
-	if (!w || file_count(file) > 1)
-		return 0;
-	mutex_lock(&w->lock);
-	err = sw_state_commit(w);
-	mutex_unlock(&w->lock);
-	return err;
+	return w && file_count(file) == 1 ? sw_state_commit(w) : 0;
 }
 
 static int sw_state_release(struct inode *inode, struct file *file)
 {
-	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
+	struct sw_writer *w = sw_writer(file);
 
 	if (w) {
 		/* Still pending only if the last close raced another thread. */
