@@ -13,23 +13,13 @@
  *
  * The knobs live in debugfs, in switchsim/:
  *
- *   state            the state text. What one open writes takes effect
- *                    whole when the file is closed, or not at all if any
- *                    line of it is not a setting: opened with O_TRUNC it
- *                    replaces the state (nothing written: the default),
- *                    otherwise its lines apply on top. So "cat f >state"
- *                    and "echo ... >>state" work as with a file, however
- *                    the writer splits its writes. A port held down by a
- *                    link cycle shows when the hold ends, in ms on the boot
- *                    clock, and the id this load of the module gives its
- *                    boot: a hold of another load is dropped when read.
- *                    The register tool stand-in appends "reg ADDR VALUE".
- *                    All writers together hold at most SW_PENDING_MAX
- *                    bytes not yet closed: past that a write fails.
- *   log              every request received, one line each. Each write
- *                    appends one line (the register tool logs itself so);
- *                    opening it with O_TRUNC empties it. When full, the
- *                    older half is dropped.
+ *   state            the state text. What one open writes applies at its
+ *                    last close, whole or not at all: with O_TRUNC it
+ *                    replaces the state, otherwise it applies on top, so
+ *                    "cat f >state" and "echo ... >>state" work as with a
+ *                    file. The register tool stand-in appends to it.
+ *   log              every request received, one line each; a write
+ *                    appends one line, O_TRUNC empties it
  *   fail_ioctl_code  a request code that is to fail ...
  *   fail_ioctl_errno ... with this errno (0: none)
  *   fail_proc        Y: writes to /proc/switch_phy fail with EIO
