@@ -74,9 +74,11 @@ static struct swm_clock sw_clock(void)
 	return clk;
 }
 
-/* Appends one line, n bytes without its newline; the caller holds the lock. */
-static void sw_log_locked(const char *line, size_t n)
+/* Appends one line, n > 0 bytes without its newline; the caller holds the lock. */
+static void sw_log_locked(const char *line, int n)
 {
+	if (n <= 0)
+		return;
 	if (sw.log_len + n + 1 > SW_LOG_SIZE) {
 		/* Keep the newer half, from the start of a line. */
 		char *keep = memchr(sw.log + sw.log_len / 2, '\n',
@@ -91,69 +93,56 @@ static void sw_log_locked(const char *line, size_t n)
 	sw.log_len += n + 1;
 }
 
-/* The request block and the caller's data, as the preloaded switch logs them. */
-static void sw_log_request(unsigned int cmd, const struct ifreq *ifr,
-			   const void *data, size_t size)
+/*
+ * One request, logged as the preloaded switch logs it: the request block
+ * and the caller's data. The LED and header take exactly two bytes: the
+ * router's tools send a u16, never an int.
+ */
+static int sw_request(struct ifreq *ifr, void __user *data, unsigned int cmd)
 {
+	union {
+		u32 rec[SWM_STATUS_WORDS];
+		u16 v;
+	} buf;
+	size_t size = cmd == SW_REQ_STATUS ? sizeof(buf.rec) : sizeof(buf.v);
 	char line[SWM_LINE_MAX];
-	int n = swm_log_ioctl(line, sizeof(line), SWM_NO_FD, cmd, ifr,
-			      sizeof(*ifr), data, size);
+	u32 fail;
+	int err = 0;
 
-	if (n > 0)
-		sw_log_locked(line, n);
-}
+	if (copy_from_user(&buf, data, size))
+		return -EFAULT;
 
-static int sw_injected_error(unsigned int cmd)
-{
-	u32 err = READ_ONCE(sw.fail_errno);
+	mutex_lock(&sw.lock);
+	sw_log_locked(line, swm_log_ioctl(line, sizeof(line), SWM_NO_FD, cmd,
+					  ifr, sizeof(*ifr), &buf, size));
+	fail = READ_ONCE(sw.fail_errno);
+	if (fail && fail < MAX_ERRNO && READ_ONCE(sw.fail_code) == cmd)
+		err = -(int)fail;
+	else if (cmd == SW_REQ_STATUS)
+		swm_status(&sw.st, sw_clock().now, buf.rec);
+	else
+		err = cmd == SW_REQ_LED ? swm_set_led(&sw.st, buf.v) :
+		      swm_set_header(&sw.st, buf.v);
+	mutex_unlock(&sw.lock);
 
-	if (err && err < MAX_ERRNO && READ_ONCE(sw.fail_code) == cmd)
-		return -(int)err;
-	return 0;
+	if (!err && cmd == SW_REQ_STATUS && copy_to_user(data, &buf, size))
+		err = -EFAULT;
+	return err;
 }
 
 static int sw_eth_ioctl(struct net_device *dev, struct ifreq *ifr, int cmd)
 {
-	u32 rec[SWM_STATUS_WORDS];
-	int err;
-
 	if (cmd != SW_REQ_STATUS)
 		return -EOPNOTSUPP;
-	if (copy_from_user(rec, ifr->ifr_data, sizeof(rec)))
-		return -EFAULT;
-
-	mutex_lock(&sw.lock);
-	sw_log_request(cmd, ifr, rec, sizeof(rec));
-	err = sw_injected_error(cmd);
-	if (!err)
-		swm_status(&sw.st, sw_clock().now, rec);
-	mutex_unlock(&sw.lock);
-
-	if (!err && copy_to_user(ifr->ifr_data, rec, sizeof(rec)))
-		err = -EFAULT;
-	return err;
+	return sw_request(ifr, ifr->ifr_data, cmd);
 }
 
 static int sw_siocdevprivate(struct net_device *dev, struct ifreq *ifr,
 			     void __user *data, int cmd)
 {
-	/* Exactly two bytes: the router's tools send a u16, never an int. */
-	u16 v;
-	int err;
-
 	if (cmd != SW_REQ_LED && cmd != SW_REQ_HEADER)
 		return -EOPNOTSUPP;
-	if (copy_from_user(&v, data, sizeof(v)))
-		return -EFAULT;
-
-	mutex_lock(&sw.lock);
-	sw_log_request(cmd, ifr, &v, sizeof(v));
-	err = sw_injected_error(cmd);
-	if (!err)
-		err = cmd == SW_REQ_LED ? swm_set_led(&sw.st, v) :
-		      swm_set_header(&sw.st, v);
-	mutex_unlock(&sw.lock);
-	return err;
+	return sw_request(ifr, data, cmd);
 }
 
 static netdev_tx_t sw_start_xmit(struct sk_buff *skb, struct net_device *dev)
@@ -179,15 +168,13 @@ static ssize_t sw_proc_write(struct file *file, const char __user *ubuf,
 	char line[SWM_LINE_MAX];
 	size_t shown = min(count, sizeof(buf));
 	bool fail = READ_ONCE(sw.fail_proc);
-	int n, err = -EIO;
+	int err = -EIO;
 
 	if (copy_from_user(buf, ubuf, shown))
 		return -EFAULT;
 
 	mutex_lock(&sw.lock);
-	n = swm_log_switch_phy(line, sizeof(line), buf, shown);
-	if (n > 0)
-		sw_log_locked(line, n);
+	sw_log_locked(line, swm_log_switch_phy(line, sizeof(line), buf, shown));
 	if (!fail)
 		err = count == shown ?
 		      swm_cycle(&sw.st, sw_clock().now, buf, count) : -EINVAL;
