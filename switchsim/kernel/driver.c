@@ -50,12 +50,11 @@
 #define SW_PENDING_MAX	(4 * SWM_STATE_MAX)
 
 static struct switchsim {
-	struct mutex lock;	/* state, log, text, next and pending */
+	struct mutex lock;	/* state, log, text and pending */
 	struct swm_state st;
-	struct swm_state next;	/* a close's text applied, before it counts */
 	char text[SWM_TEXT_MAX];	/* the state printed, too big for a stack */
 	size_t pending;		/* what the state's writers have buffered */
-	char *log;
+	char log[SW_LOG_SIZE];
 	size_t log_len;
 	u32 fail_code;
 	u32 fail_errno;
@@ -157,10 +156,6 @@ static const struct net_device_ops sw_netdev_ops = {
 	.ndo_siocdevprivate	= sw_siocdevprivate,
 };
 
-/*
- * /proc/switch_phy: seconds, then the mask's bits 3..0. Mask bit i holds
- * LAN i down until the seconds have passed.
- */
 static ssize_t sw_proc_write(struct file *file, const char __user *ubuf,
 			     size_t count, loff_t *ppos)
 {
@@ -238,24 +233,17 @@ static int sw_apply_text(struct swm_state *st, const char *text, size_t from,
 }
 
 /* Each write open may buffer 1 MiB, and any number may be open. */
-static int sw_pending_add(size_t bytes)
+static int sw_pending_add(ssize_t bytes)
 {
 	int err = 0;
 
 	mutex_lock(&sw.lock);
-	if (bytes > SW_PENDING_MAX - sw.pending)
+	if (bytes > 0 && bytes > SW_PENDING_MAX - sw.pending)
 		err = -ENOSPC;
 	else
 		sw.pending += bytes;
 	mutex_unlock(&sw.lock);
 	return err;
-}
-
-static void sw_pending_sub(size_t bytes)
-{
-	mutex_lock(&sw.lock);
-	sw.pending -= bytes;
-	mutex_unlock(&sw.lock);
 }
 
 static int sw_state_open(struct inode *inode, struct file *file)
@@ -269,13 +257,11 @@ static int sw_state_open(struct inode *inode, struct file *file)
 			return -ENOMEM;
 		mutex_init(&w->lock);
 		w->replace = file->f_flags & O_TRUNC;
-		if (w->replace) {
+		mutex_lock(&sw.lock);
+		w->st = sw.st;
+		mutex_unlock(&sw.lock);
+		if (w->replace)
 			swm_default(&w->st);
-		} else {
-			mutex_lock(&sw.lock);
-			w->st = sw.st;
-			mutex_unlock(&sw.lock);
-		}
 	}
 	err = single_open(file, sw_state_show, w);
 	if (err)
@@ -301,7 +287,7 @@ static int sw_writer_add(struct sw_writer *w, const char __user *ubuf,
 			return -ENOSPC;
 		text = kvrealloc(w->text, w->cap, cap, GFP_KERNEL_ACCOUNT);
 		if (!text) {
-			sw_pending_sub(cap - w->cap);
+			sw_pending_add(-(ssize_t)(cap - w->cap));
 			return -ENOMEM;
 		}
 		w->text = text;
@@ -348,11 +334,12 @@ static int sw_state_commit(struct sw_writer *w)
 	mutex_lock(&w->lock);
 	if (!w->done && !w->err) {
 		mutex_lock(&sw.lock);
-		sw.next = w->replace ? w->st : sw.st;
-		w->err = sw_apply_text(&sw.next, w->text,
+		if (!w->replace)
+			w->st = sw.st;
+		w->err = sw_apply_text(&w->st, w->text,
 				       w->replace ? w->checked : 0, w->len);
 		if (!w->err)
-			sw.st = sw.next;
+			sw.st = w->st;
 		mutex_unlock(&sw.lock);
 	}
 	w->done = true;
@@ -380,7 +367,7 @@ static int sw_state_release(struct inode *inode, struct file *file)
 		/* Still pending only if the last close raced another thread. */
 		sw_state_commit(w);
 		kvfree(w->text);
-		sw_pending_sub(w->cap);
+		sw_pending_add(-(ssize_t)w->cap);
 		mutex_destroy(&w->lock);
 		kfree(w);
 	}
@@ -452,20 +439,6 @@ static const struct file_operations sw_log_fops = {
 	.release	= single_release,
 };
 
-static void sw_debugfs_init(void)
-{
-	sw.ddir = debugfs_create_dir("switchsim", NULL);
-	/*
-	 * The safe proxy drops flush, and with it the error of a bad last
-	 * line. Each open holds the module, so the file outlives no fops.
-	 */
-	debugfs_create_file_unsafe("state", 0600, sw.ddir, NULL, &sw_state_fops);
-	debugfs_create_file("log", 0600, sw.ddir, NULL, &sw_log_fops);
-	debugfs_create_x32("fail_ioctl_code", 0600, sw.ddir, &sw.fail_code);
-	debugfs_create_u32("fail_ioctl_errno", 0600, sw.ddir, &sw.fail_errno);
-	debugfs_create_bool("fail_proc", 0600, sw.ddir, &sw.fail_proc);
-}
-
 static int __init sw_init(void)
 {
 	uuid_t boot;
@@ -476,15 +449,10 @@ static int __init sw_init(void)
 	/* This load's boot: no hold outlives the state that keeps it. */
 	uuid_gen(&boot);
 	snprintf(sw.boot, sizeof(sw.boot), "%pUb", &boot);
-	sw.log = kvmalloc(SW_LOG_SIZE, GFP_KERNEL);
-	if (!sw.log)
-		return -ENOMEM;
 
 	sw.dev = alloc_netdev(0, "phy0", NET_NAME_USER, ether_setup);
-	if (!sw.dev) {
-		err = -ENOMEM;
-		goto err_log;
-	}
+	if (!sw.dev)
+		return -ENOMEM;
 	sw.dev->netdev_ops = &sw_netdev_ops;
 	eth_hw_addr_random(sw.dev);
 	err = register_netdev(sw.dev);
@@ -496,15 +464,22 @@ static int __init sw_init(void)
 		err = -ENOMEM;
 		goto err_register;
 	}
-	sw_debugfs_init();
+	sw.ddir = debugfs_create_dir("switchsim", NULL);
+	/*
+	 * The safe proxy drops flush, and with it the error of a bad last
+	 * line. Each open holds the module, so the file outlives no fops.
+	 */
+	debugfs_create_file_unsafe("state", 0600, sw.ddir, NULL, &sw_state_fops);
+	debugfs_create_file("log", 0600, sw.ddir, NULL, &sw_log_fops);
+	debugfs_create_x32("fail_ioctl_code", 0600, sw.ddir, &sw.fail_code);
+	debugfs_create_u32("fail_ioctl_errno", 0600, sw.ddir, &sw.fail_errno);
+	debugfs_create_bool("fail_proc", 0600, sw.ddir, &sw.fail_proc);
 	return 0;
 
 err_register:
 	unregister_netdev(sw.dev);
 err_dev:
 	free_netdev(sw.dev);
-err_log:
-	kvfree(sw.log);
 	return err;
 }
 
@@ -514,7 +489,6 @@ static void __exit sw_exit(void)
 	unregister_netdev(sw.dev);
 	free_netdev(sw.dev);
 	debugfs_remove_recursive(sw.ddir);
-	kvfree(sw.log);
 }
 
 module_init(sw_init);
