@@ -103,7 +103,8 @@ static std::atomic<unsigned char> *socket_at(int fd)
 }
 
 /* The family and type by name: their numbers differ between targets. */
-static const char *name_of(int v, const int *values, const char *const *names, size_t n, char num[12])
+static const char *name_of(int v, const int *values, const char *const *names, size_t n,
+			   char num[12])
 {
 	for (size_t i = 0; i < n; i++)
 		if (values[i] == v)
@@ -283,28 +284,24 @@ static bool quote(char *out, size_t size, const char *s)
 
 /* The command with each name replaced, in one pass, so that nothing a
  * replacement brings in is replaced again. */
-static bool map_command(char *out, size_t size, const char *src, const char *proc, const char *ethreg)
+static bool map_command(char *out, size_t size, const char *src, const char *const to[2])
 {
-	static const char proc_name[] = "/proc/switch_phy", ethreg_name[] = "/sbin/ethreg";
+	static const char *const from[] = { "/proc/switch_phy", "/sbin/ethreg" };
 	size_t len = 0;
 	while (*src) {
 		const char *piece = src;
-		size_t plen = 1;
-		if (strncmp(src, proc_name, sizeof(proc_name) - 1) == 0) {
-			piece = proc;
-			plen = strlen(proc);
-			src += sizeof(proc_name) - 1;
-		} else if (strncmp(src, ethreg_name, sizeof(ethreg_name) - 1) == 0) {
-			piece = ethreg;
-			plen = strlen(ethreg);
-			src += sizeof(ethreg_name) - 1;
-		} else {
-			src++;
-		}
+		size_t plen = 1, skip = 1;
+		for (int i = 0; i < 2; i++)
+			if (strncmp(src, from[i], strlen(from[i])) == 0) {
+				piece = to[i];
+				plen = strlen(to[i]);
+				skip = strlen(from[i]);
+			}
 		if (len + plen >= size)
 			return false;
 		memcpy(out + len, piece, plen);
 		len += plen;
+		src += skip;
 	}
 	out[len] = '\0';
 	return true;
@@ -315,7 +312,7 @@ static bool ethreg_command(char *buf, size_t size)
 {
 	const char *cmd = getenv("SWITCHSIM_ETHREG");
 	if (faults.ethreg_missing)
-		return quote(buf, size, "/dev/null/ethreg"); /* can't exist: /dev/null is no directory */
+		return quote(buf, size, "/dev/null/ethreg"); /* as the driver file, below */
 	if (cmd && *cmd) {
 		int n = snprintf(buf, size, "%s", cmd);
 		return n > 0 && (size_t)n < size;
@@ -326,7 +323,8 @@ static bool ethreg_command(char *buf, size_t size)
 	if (!dladdr(reinterpret_cast<void *>(&ethreg_command), &info) || !info.dli_fname ||
 	    !(slash = strrchr(info.dli_fname, '/')))
 		return quote(buf, size, "ethreg");
-	int n = snprintf(path, sizeof(path), "%.*s/ethreg", (int)(slash - info.dli_fname), info.dli_fname);
+	int n = snprintf(path, sizeof(path), "%.*s/ethreg", (int)(slash - info.dli_fname),
+			 info.dli_fname);
 	return n > 0 && (size_t)n < sizeof(path) && quote(buf, size, path);
 }
 
@@ -378,14 +376,29 @@ static bool written_at(const struct stat *sb, uint64_t now, uint64_t *at)
 	return true;
 }
 
+/* A driver file whose run is gone, open and locked (its stat in *held), or
+ * -1: a live run holds its lock, and one done with it has moved it. */
+static int dead_driver_file(int dfd, const char *name, struct stat *held)
+{
+	struct stat now;
+	int fd = openat(dfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	if (fd >= 0 && fstat(fd, held) == 0 && S_ISREG(held->st_mode) &&
+	    flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+	    fstatat(dfd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+	    now.st_ino == held->st_ino && now.st_dev == held->st_dev)
+		return fd;
+	if (fd >= 0)
+		sim_close(fd);
+	return -1;
+}
+
 /*
  * A run that was killed must not lose its link cycle, nor leave its files
  * for good: whoever runs next, if the directory's check saw any, finishes
  * its work under the state lock, taken only if there is work. A state file
  * never renamed into place goes (only the lock's holder writes one); a
  * driver file whose run died before applying it is applied now, at the
- * time it was written. A driver file is a live run's while that run holds
- * its lock.
+ * time it was written.
  */
 static void clear_leftovers(void)
 {
@@ -393,29 +406,30 @@ static void clear_leftovers(void)
 	struct swm_state st;
 	bool loaded = false;
 	auto clear = [&](int dfd, const char *name, sim_kind kind, const struct stat &sb) {
-		int fd = kind == SIM_PHY_TEMP
-				 ? openat(dfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
-				 : -1;
-		struct stat held, now;
-		bool dead = fd >= 0 && fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
-			    flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-			    fstatat(dfd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-			    now.st_ino == held.st_ino && now.st_dev == held.st_dev;
+		struct stat held;
 		bool stale = kind == SIM_STATE_TEMP && S_ISREG(sb.st_mode);
-		if ((dead || stale) && lock < 0)
-			lock = sim_lock();
+		int fd = kind == SIM_PHY_TEMP ? dead_driver_file(dfd, name, &held) : -1;
+		/* A run makes and locks its driver file under the state lock:
+		 * seen without it, the file may be one not yet locked. */
+		if ((fd >= 0 || stale) && lock < 0) {
+			if (fd >= 0)
+				sim_close(fd);
+			if ((lock = sim_lock()) < 0)
+				return false;
+			fd = kind == SIM_PHY_TEMP ? dead_driver_file(dfd, name, &held) : -1;
+		}
 		char path[SIM_PATH];
 		struct cycle c;
-		if (stale && lock >= 0)
+		if (stale)
 			unlinkat(dfd, name, 0);
-		else if (dead && lock >= 0 && (loaded || (loaded = sim_load(&st))) &&
+		else if (fd >= 0 && (loaded || (loaded = sim_load(&st))) &&
 			 sim_path(path, sizeof(path), name) &&
 			 (!read_cycle(fd, &c) || !written_at(&held, sim_clock().now, &c.at) ||
 			  !hold_down(&st, c) || sim_save(&st)))
 			done_cycle(path, &c);
 		if (fd >= 0)
 			sim_close(fd);
-		return lock >= 0 || !(dead || stale);
+		return true;
 	};
 	if (sim_leftovers())
 		sim_scan(sim_dir(), clear);
@@ -539,9 +553,10 @@ static int shell_with_driver(const char *command, struct shell_names *n)
 		err = fd < 0 ? errno : flock(fd, LOCK_EX) != 0 ? errno : 0;
 		sim_unlock(lock);
 	}
+	const char *const to[] = { n->quoted, n->ethreg };
 	if (!err && (!quote(n->quoted, sizeof(n->quoted), n->proc) ||
 		     !ethreg_command(n->ethreg, sizeof(n->ethreg)) ||
-		     !map_command(n->mapped, sizeof(n->mapped), command, n->quoted, n->ethreg)))
+		     !map_command(n->mapped, sizeof(n->mapped), command, to)))
 		err = E2BIG;
 	else if (err)
 		sim_say(n->proc, strerror(err));

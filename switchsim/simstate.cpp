@@ -429,7 +429,8 @@ static int log_lock(int op)
 	pthread_mutex_lock(&log_mutex);
 	char path[SIM_PATH];
 	for (int tries = 0; tries < 100; tries++) {
-		int fd = sim_open("log", (op == LOCK_EX ? O_WRONLY | O_APPEND : O_RDONLY) | O_CREAT);
+		int fd = sim_open("log", op == LOCK_EX ? O_WRONLY | O_APPEND | O_CREAT
+						       : O_RDONLY | O_CREAT);
 		if (fd < 0)
 			break;
 		struct stat held, named;
@@ -485,7 +486,8 @@ void sim_log(const char *fmt, ...)
 		 * leave half of it for the next line to be appended to. */
 		why = strerror(errno);
 		struct stat now;
-		if (fstat(fd, &now) == 0 && now.st_size != sb.st_size && ftruncate(fd, sb.st_size) != 0)
+		if (fstat(fd, &now) == 0 && now.st_size != sb.st_size &&
+		    ftruncate(fd, sb.st_size) != 0)
 			why = "cannot take back a part-written line";
 	} else if (sb.st_size + n >= SIM_LOG_MAX && sim_path(b->path, sizeof(b->path), "log") &&
 		   sim_path(b->old, sizeof(b->old), "log.old") && rename(b->path, b->old) != 0) {
@@ -529,8 +531,7 @@ struct swm_clock sim_clock(void)
 	struct timespec ts;
 	clock_gettime(CLOCK_BOOTTIME, &ts);
 	pthread_once(&boot_id_once, read_boot_id);
-	struct swm_clock clk = { (uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000, boot_id };
-	return clk;
+	return { (uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000, boot_id };
 }
 
 static bool parse_u32(const char *s, uint32_t *out)
@@ -552,24 +553,33 @@ static int sim_errno(const char *s)
 	return -1;
 }
 
+/* SWITCHSIM_FAIL_<name>, NULL if unset or empty. */
+static const char *fault(const char *name)
+{
+	char var[64];
+	snprintf(var, sizeof(var), "SWITCHSIM_FAIL_%s", name);
+	const char *v = getenv(var);
+	return v && *v ? v : NULL;
+}
+
 static bool bad_fault(const char *name, const char *value, const char *why)
 {
-	fprintf(stderr, "switchsim: %s=%s: %s\n", name, value, why);
+	fprintf(stderr, "switchsim: SWITCHSIM_FAIL_%s=%s: %s\n", name, value, why);
 	return false;
 }
 
 bool sim_faults(struct sim_faults *f)
 {
 	memset(f, 0, sizeof(*f));
-	const char *v = getenv("SWITCHSIM_FAIL_SOCKET");
-	if (v && *v) {
+	const char *v = fault("SOCKET");
+	if (v) {
 		f->socket = v;
 		f->socket_errno = sim_errno(v);
 		if (f->socket_errno < 0)
-			return bad_fault("SWITCHSIM_FAIL_SOCKET", v, "not an errno name or number");
+			return bad_fault("SOCKET", v, "not an errno name or number");
 	}
-	v = getenv("SWITCHSIM_FAIL_IOCTL");
-	if (v && *v) {
+	v = fault("IOCTL");
+	if (v) {
 		char code[16];
 		const char *colon = strchr(v, ':');
 		size_t n = colon ? (size_t)(colon - v) : 0;
@@ -579,35 +589,36 @@ bool sim_faults(struct sim_faults *f)
 		code[n] = '\0';
 		if (!colon || !parse_u32(code, &f->ioctl_code) ||
 		    (f->ioctl_code != 0x8948 && f->ioctl_code != 0x89fe && f->ioctl_code != 0x89ff))
-			return bad_fault("SWITCHSIM_FAIL_IOCTL", v, "takes CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff");
+			return bad_fault("IOCTL", v,
+					 "takes CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff");
 		f->ioctl_errno = sim_errno(colon + 1);
 		if (f->ioctl_errno < 0)
-			return bad_fault("SWITCHSIM_FAIL_IOCTL", v, "ERR is not an errno name or number");
+			return bad_fault("IOCTL", v, "ERR is not an errno name or number");
 	}
-	v = getenv("SWITCHSIM_FAIL_SYSTEM");
+	v = fault("SYSTEM");
 	if (v && strncmp(v, "signal:", 7) == 0) {
 		uint32_t sig;
 		/* The signals every Linux has; a wait status holds seven bits. */
 		if (!parse_u32(v + 7, &sig) || sig < 1 || sig > 64)
-			return bad_fault("SWITCHSIM_FAIL_SYSTEM", v, "signal:N takes a signal number, 1 to 64");
+			return bad_fault("SYSTEM", v, "signal:N takes a signal number, 1 to 64");
 		f->system_signal = (int)sig;
-	} else if (v && *v) {
+	} else if (v) {
 		f->system_errno = sim_errno(v);
 		if (f->system_errno < 0)
-			return bad_fault("SWITCHSIM_FAIL_SYSTEM", v, "not an errno name or number, nor signal:N");
+			return bad_fault("SYSTEM", v, "not an errno name or number, nor signal:N");
 	}
-	v = getenv("SWITCHSIM_FAIL_PROC");
-	if (v && *v) {
+	v = fault("PROC");
+	if (v) {
 		if (strcmp(v, "0") != 0 && strcmp(v, "1") != 0)
-			return bad_fault("SWITCHSIM_FAIL_PROC", v, "takes 1 (fail) or 0");
+			return bad_fault("PROC", v, "takes 1 (fail) or 0");
 		f->proc = *v == '1';
 	}
-	v = getenv("SWITCHSIM_FAIL_ETHREG");
-	if (v && *v) {
+	v = fault("ETHREG");
+	if (v) {
 		uint32_t code = 0;
 		f->ethreg_missing = strcmp(v, "missing") == 0;
 		if (!f->ethreg_missing && (!parse_u32(v, &code) || code < 1 || code > 255))
-			return bad_fault("SWITCHSIM_FAIL_ETHREG", v, "takes missing or an exit code, 1 to 255");
+			return bad_fault("ETHREG", v, "takes missing or an exit code, 1 to 255");
 		f->ethreg_exit = (int)code;
 	}
 	return true;

@@ -139,7 +139,8 @@ static int run(char **argv)
 	if (pid == 0) {
 		/* Stopped until the tracer has said what to follow. */
 		if (ptrace(PTRACE_TRACEME, 0, NULL, NULL) != 0 || raise(SIGSTOP) != 0) {
-			fprintf(stderr, "switchsim: %s: cannot watch it start: %s\n", argv[0], strerror(errno));
+			fprintf(stderr, "switchsim: %s: cannot watch it start: %s\n", argv[0],
+				strerror(errno));
 			_exit(2);
 		}
 		execvp(argv[0], argv);
@@ -168,7 +169,8 @@ static int run(char **argv)
 		if (!WIFSTOPPED(status)) {
 			seen.erase(who);
 			if (who == pid)
-				result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+				result = WIFEXITED(status) ? WEXITSTATUS(status)
+							   : 128 + WTERMSIG(status);
 			continue;
 		}
 		if (refused) {
@@ -180,12 +182,14 @@ static int run(char **argv)
 		if (sig == SIGSTOP && seen.insert(who).second) {
 			ptrace(PTRACE_SETOPTIONS, who, NULL, follow);
 			sig = 0;
-		} else if (status >> 16 == PTRACE_EVENT_EXEC && (why = why_not_preloaded(who, lib))) {
+		} else if (status >> 16 == PTRACE_EVENT_EXEC &&
+			   (why = why_not_preloaded(who, lib))) {
 			char path[64], exe[PATH_MAX];
 			snprintf(path, sizeof(path), "/proc/%d/exe", (int)who);
 			ssize_t len = readlink(path, exe, sizeof(exe) - 1);
 			exe[len > 0 ? len : 0] = '\0';
-			fprintf(stderr, "switchsim: %s: %s; not run\n", len > 0 ? exe : argv[0], why);
+			fprintf(stderr, "switchsim: %s: %s; not run\n", len > 0 ? exe : argv[0],
+				why);
 			refused = true;
 			for (pid_t t : seen)
 				kill(t, SIGKILL);
@@ -193,7 +197,8 @@ static int run(char **argv)
 		} else if (status >> 16 == PTRACE_EVENT_EXEC) {
 			/* A thread's exec: it goes on under the leader's id. */
 			unsigned long former = 0;
-			if (ptrace(PTRACE_GETEVENTMSG, who, NULL, &former) == 0 && (pid_t)former != who)
+			if (ptrace(PTRACE_GETEVENTMSG, who, NULL, &former) == 0 &&
+			    (pid_t)former != who)
 				seen.erase((pid_t)former);
 			sig = 0;
 		} else if (status >> 16) {
@@ -333,7 +338,8 @@ int main(int argc, char *argv[])
 	if (argc < 2)
 		return usage_error("no command");
 	const char *cmd = argv[1];
-	bool help = strcmp(cmd, "help") == 0 || strcmp(cmd, "--help") == 0 || strcmp(cmd, "-h") == 0;
+	bool help = strcmp(cmd, "help") == 0 || strcmp(cmd, "--help") == 0 ||
+		    strcmp(cmd, "-h") == 0;
 	if (help && argc == 2) {
 		fputs(usage_text, stdout);
 		return fflush(stdout) == 0 ? 0 : 2;
