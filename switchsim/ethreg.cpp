@@ -8,30 +8,13 @@
  */
 #include "simstate.h"
 
-#include <ctype.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 /* "0x" and exactly eight hex digits, ending at `end`. */
 static bool hex32(const char *s, const char *end, uint32_t *out)
 {
-	if (end - s != 10 || s[0] != '0' || s[1] != 'x')
-		return false;
-	for (const char *p = s + 2; p < end; p++)
-		if (!isxdigit((unsigned char)*p))
-			return false;
-	*out = (uint32_t)strtoul(s + 2, NULL, 16);
-	return true;
-}
-
-static bool set_reg(struct swm_state *st, const void *arg)
-{
-	const struct swm_reg *r = static_cast<const struct swm_reg *>(arg);
-	if (swm_set_reg(st, r->addr, r->value) == 0)
-		return true;
-	fprintf(stderr, "ethreg: too many registers in the simulated switch\n");
-	return false;
+	return end - s == 10 && s[1] == 'x' && swm_u32(s, 10, out) == 0;
 }
 
 int main(int argc, char *argv[])
@@ -75,5 +58,10 @@ int main(int argc, char *argv[])
 			 (unsigned long)reg.value);
 		return sim_kernel_apply(line) ? 0 : 2;
 	}
-	return sim_update(set_reg, &reg) ? 0 : 2;
+	return sim_update([&reg](struct swm_state *st) {
+		       if (swm_set_reg(st, reg.addr, reg.value) == 0)
+			       return true;
+		       fprintf(stderr, "ethreg: too many registers in the simulated switch\n");
+		       return false;
+	       }) ? 0 : 2;
 }

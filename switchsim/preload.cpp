@@ -35,7 +35,6 @@
 
 #include <atomic>
 
-#include <dirent.h>
 #include <dlfcn.h>
 #include <limits.h>
 #include <errno.h>
@@ -52,6 +51,7 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -68,43 +68,43 @@ template <typename F> static F real(const char *name)
 
 static struct sim_faults faults;
 
-/* Sockets by descriptor: open now, or closed already (a second close is
- * logged too). Any thread may look a socket up while another adds one, so
- * the table grows by pages that, once there, never move or go. */
-enum { OPEN = 1, CLOSED = 2 };
-enum { SOCK_PAGE_BITS = 15, SOCK_PAGE = 1 << SOCK_PAGE_BITS, SOCK_PAGES = (INT_MAX >> SOCK_PAGE_BITS) + 1 };
-static std::atomic<std::atomic<unsigned char> *> sock_page[SOCK_PAGES];
+/*
+ * Sockets by descriptor: open now, or closed already (a second close is
+ * logged too). Any thread may look one up while another adds one, so the
+ * table is allocated once, at the start, for every descriptor the hard
+ * limit allows (untouched, its pages cost nothing). Only a privileged
+ * process can raise that limit later: a socket above the table can't be
+ * tracked, and would reach the kernel unseen, so socket() refuses it with
+ * EMFILE, as at the limit.
+ */
+enum { OPEN = 1, CLOSED = 2, SOCKETS_MAX = 1 << 20 };
+static std::atomic<unsigned char> *sockets;
+static size_t sockets_size;
+static pthread_once_t sockets_once = PTHREAD_ONCE_INIT;
 
-static bool tracked(int fd, int state)
+static void size_sockets(void)
 {
-	if (fd < 0)
-		return false;
-	std::atomic<unsigned char> *page = sock_page[fd >> SOCK_PAGE_BITS].load(std::memory_order_acquire);
-	return page && page[fd & (SOCK_PAGE - 1)].load(std::memory_order_relaxed) == state;
+	struct rlimit rl;
+	if (getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_max > SOCKETS_MAX)
+		rl.rlim_max = SOCKETS_MAX;
+	sockets = static_cast<std::atomic<unsigned char> *>(calloc(rl.rlim_max, 1));
+	if (!sockets) {
+		sim_say("socket table", strerror(ENOMEM));
+		_exit(2);
+	}
+	sockets_size = rl.rlim_max;
 }
 
-static void track(int fd, unsigned char state)
+/* The socket's entry, NULL if fd can't be one. */
+static std::atomic<unsigned char> *socket_at(int fd)
 {
-	std::atomic<std::atomic<unsigned char> *> &slot = sock_page[fd >> SOCK_PAGE_BITS];
-	std::atomic<unsigned char> *page = slot.load(std::memory_order_acquire);
-	if (!page) {
-		void *mem = calloc(SOCK_PAGE, sizeof(*page));
-		if (!mem) {
-			/* Untracked, its requests would reach the kernel unseen. */
-			fprintf(stderr, "switchsim: socket %d: %s\n", fd, strerror(ENOMEM));
-			_exit(2);
-		}
-		std::atomic<unsigned char> *fresh = static_cast<std::atomic<unsigned char> *>(mem);
-		if (slot.compare_exchange_strong(page, fresh, std::memory_order_acq_rel))
-			page = fresh;
-		else
-			free(mem); /* another thread's page came first: page holds it */
-	}
-	page[fd & (SOCK_PAGE - 1)].store(state, std::memory_order_relaxed);
+	pthread_once(&sockets_once, size_sockets);
+	return fd >= 0 && (size_t)fd < sockets_size ? &sockets[fd] : NULL;
 }
 
 /* The family and type by name: their numbers differ between targets. */
-static const char *name_of(int v, const int *values, const char *const *names, size_t n, char num[12])
+static const char *name_of(int v, const int *values, const char *const *names, size_t n,
+			   char num[12])
 {
 	for (size_t i = 0; i < n; i++)
 		if (values[i] == v)
@@ -121,8 +121,14 @@ extern "C" int socket(int domain, int type, int protocol) noexcept
 		return -1;
 	}
 	int fd = real<int (*)(int, int, int)>("socket")(domain, type, protocol);
-	if (fd >= 0)
-		track(fd, OPEN);
+	int err = errno;
+	if (fd >= 0 && socket_at(fd)) {
+		socket_at(fd)->store(OPEN, std::memory_order_relaxed);
+	} else if (fd >= 0) {
+		real<int (*)(int)>("close")(fd);
+		fd = -1;
+		err = EMFILE;
+	}
 	static const int families[] = { AF_INET, AF_INET6, AF_UNIX, AF_NETLINK, AF_PACKET };
 	static const char *const family_names[] = { "inet", "inet6", "unix", "netlink", "packet" };
 	static const int types[] = { SOCK_DGRAM, SOCK_STREAM, SOCK_RAW, SOCK_SEQPACKET };
@@ -131,14 +137,16 @@ extern "C" int socket(int domain, int type, int protocol) noexcept
 	sim_log("socket %d %s %s%s%s", fd, name_of(domain, families, family_names, 5, fnum),
 		name_of(type & ~(SOCK_CLOEXEC | SOCK_NONBLOCK), types, type_names, 4, tnum),
 		type & SOCK_CLOEXEC ? " cloexec" : "", type & SOCK_NONBLOCK ? " nonblock" : "");
+	errno = err;
 	return fd;
 }
 
 extern "C" int close(int fd)
 {
-	if (tracked(fd, OPEN) || tracked(fd, CLOSED)) {
+	std::atomic<unsigned char> *s = socket_at(fd);
+	if (s && s->load(std::memory_order_relaxed)) {
 		sim_log("close %d", fd);
-		track(fd, CLOSED);
+		s->store(CLOSED, std::memory_order_relaxed);
 	}
 	return real<int (*)(int)>("close")(fd);
 }
@@ -150,20 +158,6 @@ static bool net_admin(void)
 	memset(data, 0, sizeof(data));
 	return syscall(SYS_capget, &head, data) == 0 &&
 	       ((data[CAP_NET_ADMIN / 32].effective >> (CAP_NET_ADMIN % 32)) & 1);
-}
-
-/* A 16-bit setting for the model, and what the model said of it. */
-struct request_value {
-	int (*set)(struct swm_state *st, uint16_t v);
-	uint16_t v;
-	int err;
-};
-
-static bool apply_setting(struct swm_state *st, const void *arg)
-{
-	struct request_value *s = static_cast<struct request_value *>(const_cast<void *>(arg));
-	s->err = s->set(st, s->v);
-	return s->err == 0;
 }
 
 static int driver(unsigned long request, unsigned char *data)
@@ -178,10 +172,14 @@ static int driver(unsigned long request, unsigned char *data)
 		memcpy(data, rec, sizeof(rec));
 		return 0;
 	}
-	struct request_value s = { request == REQ_LED ? swm_set_led : swm_set_header, 0, 0 };
-	memcpy(&s.v, data, sizeof(s.v));
-	bool ok = sim_update(apply_setting, &s);
-	return s.err ? -s.err : ok ? 0 : EIO;
+	uint16_t v;
+	memcpy(&v, data, sizeof(v));
+	int err = 0;
+	bool ok = sim_update([&](struct swm_state *st) {
+		err = request == REQ_LED ? swm_set_led(st, v) : swm_set_header(st, v);
+		return err == 0;
+	});
+	return err ? -err : ok ? 0 : EIO;
 }
 
 /* A request as the driver's log shows it. */
@@ -228,7 +226,8 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	va_end(ap);
 
 	auto pass_on = real<int (*)(int, unsigned long, void *)>("ioctl");
-	if (!tracked(fd, OPEN))
+	const std::atomic<unsigned char> *s = socket_at(fd);
+	if (!s || s->load(std::memory_order_relaxed) != OPEN)
 		return pass_on(fd, request, arg);
 	/* Any other request's argument is not a request block: its size is
 	 * the request's own, so none of it is read here. */
@@ -285,28 +284,24 @@ static bool quote(char *out, size_t size, const char *s)
 
 /* The command with each name replaced, in one pass, so that nothing a
  * replacement brings in is replaced again. */
-static bool map_command(char *out, size_t size, const char *src, const char *proc, const char *ethreg)
+static bool map_command(char *out, size_t size, const char *src, const char *const to[2])
 {
-	static const char proc_name[] = "/proc/switch_phy", ethreg_name[] = "/sbin/ethreg";
+	static const char *const from[] = { "/proc/switch_phy", "/sbin/ethreg" };
 	size_t len = 0;
 	while (*src) {
 		const char *piece = src;
-		size_t plen = 1;
-		if (strncmp(src, proc_name, sizeof(proc_name) - 1) == 0) {
-			piece = proc;
-			plen = strlen(proc);
-			src += sizeof(proc_name) - 1;
-		} else if (strncmp(src, ethreg_name, sizeof(ethreg_name) - 1) == 0) {
-			piece = ethreg;
-			plen = strlen(ethreg);
-			src += sizeof(ethreg_name) - 1;
-		} else {
-			src++;
-		}
+		size_t plen = 1, skip = 1;
+		for (int i = 0; i < 2; i++)
+			if (strncmp(src, from[i], strlen(from[i])) == 0) {
+				piece = to[i];
+				plen = strlen(to[i]);
+				skip = strlen(from[i]);
+			}
 		if (len + plen >= size)
 			return false;
 		memcpy(out + len, piece, plen);
 		len += plen;
+		src += skip;
 	}
 	out[len] = '\0';
 	return true;
@@ -317,7 +312,7 @@ static bool ethreg_command(char *buf, size_t size)
 {
 	const char *cmd = getenv("SWITCHSIM_ETHREG");
 	if (faults.ethreg_missing)
-		return quote(buf, size, "/dev/null/ethreg"); /* can't exist: /dev/null is no directory */
+		return quote(buf, size, "/dev/null/ethreg"); /* as the driver file, below */
 	if (cmd && *cmd) {
 		int n = snprintf(buf, size, "%s", cmd);
 		return n > 0 && (size_t)n < size;
@@ -328,7 +323,8 @@ static bool ethreg_command(char *buf, size_t size)
 	if (!dladdr(reinterpret_cast<void *>(&ethreg_command), &info) || !info.dli_fname ||
 	    !(slash = strrchr(info.dli_fname, '/')))
 		return quote(buf, size, "ethreg");
-	int n = snprintf(path, sizeof(path), "%.*s/ethreg", (int)(slash - info.dli_fname), info.dli_fname);
+	int n = snprintf(path, sizeof(path), "%.*s/ethreg", (int)(slash - info.dli_fname),
+			 info.dli_fname);
 	return n > 0 && (size_t)n < sizeof(path) && quote(buf, size, path);
 }
 
@@ -340,10 +336,9 @@ struct cycle {
 };
 
 /* A link cycle holds nothing unless the model takes it as one. */
-static bool hold_down(struct swm_state *st, const void *arg)
+static bool hold_down(struct swm_state *st, const struct cycle &c)
 {
-	const struct cycle *c = static_cast<const struct cycle *>(arg);
-	return swm_cycle(st, c->at, c->bytes, c->len) == 0;
+	return swm_cycle(st, c.at, c.bytes, c.len) == 0;
 }
 
 /* What the shell wrote to the driver file open as fd; false if nothing. */
@@ -381,75 +376,65 @@ static bool written_at(const struct stat *sb, uint64_t now, uint64_t *at)
 	return true;
 }
 
-/*
- * One pass over what runs left in the state directory. Unlocked, it only
- * tells whether there is anything a dead run left. Under the state lock it
- * clears that: a state file never renamed into place (only the lock's
- * holder writes one), and a driver file whose run died before applying it,
- * applied now at the time it was written. A driver file is a live run's
- * while that run holds its lock.
- */
-static bool clear_pass(DIR *d, bool locked)
+/* A driver file whose run is gone, open and locked (its stat in *held), or
+ * -1: a live run holds its lock, and one done with it has moved it. */
+static int dead_driver_file(int dfd, const char *name, struct stat *held)
 {
+	struct stat now;
+	int fd = openat(dfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	if (fd >= 0 && fstat(fd, held) == 0 && S_ISREG(held->st_mode) &&
+	    flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+	    fstatat(dfd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+	    now.st_ino == held->st_ino && now.st_dev == held->st_dev)
+		return fd;
+	if (fd >= 0)
+		sim_close(fd);
+	return -1;
+}
+
+/*
+ * A run that was killed must not lose its link cycle, nor leave its files
+ * for good: whoever runs next, if the directory's check saw any, finishes
+ * its work under the state lock, taken only if there is work. A state file
+ * never renamed into place goes (only the lock's holder writes one); a
+ * driver file whose run died before applying it is applied now, at the
+ * time it was written.
+ */
+static void clear_leftovers(void)
+{
+	int lock = -1;
 	struct swm_state st;
 	bool loaded = false;
-	int dfd = dirfd(d);
-	while (const struct dirent *e = readdir(d)) {
-		struct stat sb, now;
-		if (sim_temp_file(e->d_name, "state.")) {
-			if (!locked)
-				return true;
-			if (fstatat(dfd, e->d_name, &sb, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(sb.st_mode))
-				unlinkat(dfd, e->d_name, 0);
-			continue;
-		}
-		if (!sim_temp_file(e->d_name, "switch_phy."))
-			continue;
-		int fd = openat(dfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-		if (fd < 0)
-			continue;
-		bool dead = fstat(fd, &sb) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-			    fstatat(dfd, e->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-			    now.st_ino == sb.st_ino && now.st_dev == sb.st_dev;
-		if (dead && !locked) {
-			sim_close(fd);
-			return true;
+	auto clear = [&](int dfd, const char *name, sim_kind kind, const struct stat &sb) {
+		struct stat held;
+		bool stale = kind == SIM_STATE_TEMP && S_ISREG(sb.st_mode);
+		int fd = kind == SIM_PHY_TEMP ? dead_driver_file(dfd, name, &held) : -1;
+		/* A run makes and locks its driver file under the state lock:
+		 * seen without it, the file may be one not yet locked. */
+		if ((fd >= 0 || stale) && lock < 0) {
+			if (fd >= 0)
+				sim_close(fd);
+			if ((lock = sim_lock()) < 0)
+				return false;
+			fd = kind == SIM_PHY_TEMP ? dead_driver_file(dfd, name, &held) : -1;
 		}
 		char path[SIM_PATH];
 		struct cycle c;
-		if (dead && S_ISDIR(sb.st_mode)) {
-			unlinkat(dfd, e->d_name, AT_REMOVEDIR);
-		} else if (dead && S_ISREG(sb.st_mode) && (loaded || (loaded = sim_load(&st))) &&
-			   sim_path(path, sizeof(path), e->d_name) &&
-			   (!read_cycle(fd, &c) || !written_at(&sb, sim_clock().now, &c.at) ||
-			    !hold_down(&st, &c) || sim_save(&st))) {
+		if (stale)
+			unlinkat(dfd, name, 0);
+		else if (fd >= 0 && (loaded || (loaded = sim_load(&st))) &&
+			 sim_path(path, sizeof(path), name) &&
+			 (!read_cycle(fd, &c) || !written_at(&held, sim_clock().now, &c.at) ||
+			  !hold_down(&st, c) || sim_save(&st)))
 			done_cycle(path, &c);
-		}
-		sim_close(fd);
-	}
-	return false;
-}
-
-/* A run that was killed must not lose its link cycle, nor leave its files
- * for good: whoever runs next finishes its work. */
-static void clear_leftovers(void)
-{
-	int dfd = open(sim_dir(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-	DIR *d = dfd >= 0 ? fdopendir(dfd) : NULL;
-	if (!d) {
-		if (dfd >= 0)
-			sim_close(dfd);
-		return;
-	}
-	if (clear_pass(d, false)) {
-		int lock = sim_lock();
-		if (lock >= 0) {
-			rewinddir(d);
-			clear_pass(d, true);
-			sim_unlock(lock);
-		}
-	}
-	closedir(d);
+		if (fd >= 0)
+			sim_close(fd);
+		return true;
+	};
+	if (sim_leftovers())
+		sim_scan(sim_dir(), clear);
+	if (lock >= 0)
+		sim_unlock(lock);
 }
 
 /* system() ignores SIGINT and SIGQUIT while any shell of the process runs:
@@ -545,55 +530,54 @@ struct shell_names {
 };
 
 /*
- * The driver file of this call alone, so a run applies only its own digits;
- * a directory, which not even root can write, for SWITCHSIM_FAIL_PROC and
- * when the state can't be read, as a driver refuses a cycle it can't keep.
+ * The driver file of this call alone, so a run applies only its own digits.
  * Made and locked under the state lock, so that a run clearing what dead
  * runs left never finds it unlocked; locked until its digits are applied.
+ * For SWITCHSIM_FAIL_PROC, and while the state can't be read, as a driver
+ * refuses a cycle it can't keep, there is none: the shell gets a name that
+ * not even root can create, as /dev/null is no directory.
  */
 static int shell_with_driver(const char *command, struct shell_names *n)
 {
-	if (!sim_path(n->proc, sizeof(n->proc), "switch_phy.XXXXXX"))
-		return fail_with(ENAMETOOLONG);
-	int lock = sim_lock();
-	if (lock < 0)
-		return fail_with(EIO);
 	struct swm_state st;
-	bool refuse = faults.proc || (strstr(command, "/proc/switch_phy") && !sim_load(&st));
-	int fd = refuse ? (mkdtemp(n->proc) ? open(n->proc, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1)
-			: mkostemp(n->proc, O_CLOEXEC);
-	int err = fd < 0 ? errno : flock(fd, LOCK_EX) != 0 ? errno : 0;
-	sim_unlock(lock);
+	int fd = -1, err = 0;
+	if (faults.proc || (strstr(command, "/proc/switch_phy") && !sim_load(&st))) {
+		snprintf(n->proc, sizeof(n->proc), "/dev/null/switch_phy");
+	} else if (!sim_path(n->proc, sizeof(n->proc), "switch_phy.XXXXXX")) {
+		return fail_with(ENAMETOOLONG);
+	} else {
+		int lock = sim_lock();
+		if (lock < 0)
+			return fail_with(EIO);
+		fd = mkostemp(n->proc, O_CLOEXEC);
+		err = fd < 0 ? errno : flock(fd, LOCK_EX) != 0 ? errno : 0;
+		sim_unlock(lock);
+	}
+	const char *const to[] = { n->quoted, n->ethreg };
 	if (!err && (!quote(n->quoted, sizeof(n->quoted), n->proc) ||
 		     !ethreg_command(n->ethreg, sizeof(n->ethreg)) ||
-		     !map_command(n->mapped, sizeof(n->mapped), command, n->quoted, n->ethreg)))
+		     !map_command(n->mapped, sizeof(n->mapped), command, to)))
 		err = E2BIG;
 	else if (err)
-		fprintf(stderr, "switchsim: %s: %s\n", n->proc, strerror(err));
-	if (err) {
-		if (fd >= 0) {
-			if (refuse)
-				rmdir(n->proc);
-			else
-				unlink(n->proc);
-			sim_close(fd);
-		}
-		return fail_with(err);
+		sim_say(n->proc, strerror(err));
+	if (err && fd >= 0) {
+		unlink(n->proc);
+		sim_close(fd);
 	}
+	if (err)
+		return fail_with(err);
 
 	int status = run_shell(n->mapped);
 	int saved = errno;
 	struct cycle c;
-	if (refuse) {
-		rmdir(n->proc);
-	} else {
-		if (read_cycle(fd, &c)) {
-			c.at = sim_clock().now;
-			sim_update(hold_down, &c);
-		}
-		done_cycle(n->proc, &c);
+	if (fd >= 0 && read_cycle(fd, &c)) {
+		c.at = sim_clock().now;
+		sim_update([&c](struct swm_state *s) { return hold_down(s, c); });
 	}
-	sim_close(fd);
+	if (fd >= 0) {
+		done_cycle(n->proc, &c);
+		sim_close(fd);
+	}
 	errno = saved;
 	return status;
 }

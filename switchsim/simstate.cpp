@@ -7,29 +7,43 @@
  */
 #include "simstate.h"
 
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <linux/magic.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
-
-static bool fail(const char *path, const char *why)
+bool sim_say(const char *what, const char *why)
 {
-	fprintf(stderr, "switchsim: %s: %s\n", path, why);
+	fprintf(stderr, "switchsim: %s: %s\n", what, why);
 	return false;
+}
+
+static bool say_in(const char *dir, const char *name, const char *why)
+{
+	fprintf(stderr, "switchsim: %s/%s: %s\n", dir, name, why);
+	return false;
+}
+
+bool sim_fail(const char *name, const char *why)
+{
+	return say_in(sim_dir(), name, why);
+}
+
+static bool owned_by(const char *path, uid_t uid, bool or_root)
+{
+	char why[64];
+	if (uid == geteuid() || (or_root && uid == 0))
+		return true;
+	snprintf(why, sizeof(why), "owned by uid %lu, not by you", (unsigned long)uid);
+	return sim_say(path, why);
 }
 
 /*
@@ -42,20 +56,16 @@ static bool fail(const char *path, const char *why)
 static bool safe_step(const char *path, bool last)
 {
 	struct stat sb;
-	char why[64];
 	if (lstat(path, &sb) != 0)
-		return fail(path, strerror(errno));
-	uid_t me = geteuid();
-	if (sb.st_uid != me && (last || sb.st_uid != 0)) {
-		snprintf(why, sizeof(why), "owned by uid %lu, not by you", (unsigned long)sb.st_uid);
-		return fail(path, why);
-	}
+		return sim_say(path, strerror(errno));
+	if (!owned_by(path, sb.st_uid, !last))
+		return false;
 	if (S_ISLNK(sb.st_mode))
-		return !last || fail(path, "a symbolic link");
+		return !last || sim_say(path, "a symbolic link");
 	if (!S_ISDIR(sb.st_mode))
-		return fail(path, "not a directory");
+		return sim_say(path, "not a directory");
 	if ((sb.st_mode & (S_IWGRP | S_IWOTH)) && (last || !(sb.st_mode & S_ISVTX)))
-		return fail(path, "writable by others than its owner");
+		return sim_say(path, "writable by others than its owner");
 	return true;
 }
 
@@ -76,20 +86,31 @@ static bool safe_path(char *path, bool last)
 	}
 }
 
-/* Names the simulated switch may find in its directory: its own files. */
-bool sim_own_file(const char *name)
+sim_kind sim_kind_of(const char *name)
 {
 	static const char *const names[] = { "state", "log", "log.old", "switch_phy", "lock" };
 	for (const char *n : names)
 		if (strcmp(name, n) == 0)
-			return true;
-	return sim_temp_file(name, "state.") || sim_temp_file(name, "switch_phy.");
+			return SIM_OWN;
+	size_t n = strlen(name);
+	if (n == sizeof("state.XXXXXX") - 1 && strncmp(name, "state.", 6) == 0)
+		return SIM_STATE_TEMP;
+	if (n == sizeof("switch_phy.XXXXXX") - 1 && strncmp(name, "switch_phy.", 11) == 0)
+		return SIM_PHY_TEMP;
+	return SIM_FOREIGN;
 }
 
-bool sim_temp_file(const char *name, const char *prefix)
+static bool in_debugfs(const char *dir)
 {
-	size_t n = strlen(prefix);
-	return strncmp(name, prefix, n) == 0 && strlen(name + n) == 6;
+	struct statfs fs;
+	return statfs(dir, &fs) == 0 && (unsigned long)fs.f_type == DEBUGFS_MAGIC;
+}
+
+static bool leftovers;
+
+bool sim_leftovers(void)
+{
+	return sim_dir() && leftovers;
 }
 
 /*
@@ -104,65 +125,46 @@ static bool own_dir(const char *path, char *out, size_t size, bool contents)
 	const char *slash = strrchr(path, '/');
 	size_t plen = slash == path ? 1 : (size_t)(slash - path);
 	if (plen >= sizeof(parent) || !slash[1])
-		return fail(path, "not a directory name");
+		return sim_say(path, "not a directory name");
 	memcpy(parent, path, plen);
 	parent[plen] = '\0';
 	if (!safe_path(parent, false))
 		return false;
 	if (!realpath(parent, real))
-		return fail(parent, strerror(errno));
+		return sim_say(parent, strerror(errno));
 	if (!safe_path(real, false))
 		return false;
 	int n = snprintf(out, size, "%s/%s", strcmp(real, "/") ? real : "", slash + 1);
 	if (n < 0 || (size_t)n >= size)
-		return fail(path, "name too long");
+		return sim_say(path, "name too long");
 	if (mkdir(out, 0700) != 0 && errno != EEXIST)
-		return fail(out, strerror(errno));
+		return sim_say(out, strerror(errno));
 	struct stat sb;
 	if (lstat(out, &sb) == 0 && S_ISLNK(sb.st_mode)) {
 		/* Named through a link of our own: use its target, never create one. */
-		if (sb.st_uid != geteuid()) {
-			char why[64];
-			snprintf(why, sizeof(why), "owned by uid %lu, not by you", (unsigned long)sb.st_uid);
-			return fail(out, why);
-		}
+		if (!owned_by(out, sb.st_uid, false))
+			return false;
 		if (!realpath(out, real))
-			return fail(out, strerror(errno));
+			return sim_say(out, strerror(errno));
 		if (strlen(real) >= size)
-			return fail(real, "name too long");
+			return sim_say(real, "name too long");
 		memcpy(out, real, strlen(real) + 1);
 		if (!safe_path(real, false))
 			return false;
 	}
 	if (!safe_step(out, true))
 		return false;
-	struct statfs fs;
-	if (!contents || (statfs(out, &fs) == 0 && (unsigned long)fs.f_type == DEBUGFS_MAGIC))
+	if (!contents || in_debugfs(out))
 		return true;
-	DIR *d = opendir(out);
-	if (!d)
-		return fail(out, strerror(errno));
-	bool ok = true;
-	while (const struct dirent *e = readdir(d)) {
-		if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
-			continue;
-		char what[SIM_PATH + 256];
-		snprintf(what, sizeof(what), "%s/%s", out, e->d_name);
-		if (!sim_own_file(e->d_name)) {
-			ok = fail(what, "not the simulated switch's: give it an empty directory of its own");
-			break;
-		}
-		if (fstatat(dirfd(d), e->d_name, &sb, AT_SYMLINK_NOFOLLOW) != 0)
-			continue; /* a run's file, gone since */
-		/* A run told to fail the driver file makes it a directory. */
-		bool fail_proc = sim_temp_file(e->d_name, "switch_phy.") && S_ISDIR(sb.st_mode);
-		if (!S_ISREG(sb.st_mode) && !fail_proc) {
-			ok = fail(what, "not a regular file");
-			break;
-		}
-	}
-	closedir(d);
-	return ok;
+	return sim_scan(out, [out](int, const char *name, sim_kind kind, const struct stat &st) {
+		if (kind == SIM_FOREIGN)
+			return say_in(out, name, "not the simulated switch's: "
+					     "give it an empty directory of its own");
+		if (!S_ISREG(st.st_mode))
+			return say_in(out, name, "not a regular file");
+		leftovers = leftovers || kind != SIM_OWN;
+		return true;
+	});
 }
 
 /* The directory asked for, absolute, made safe to use into dir. */
@@ -179,7 +181,7 @@ static bool find_dir(char *dir, size_t size)
 		/* Made absolute: commands that change directory share it too. */
 		char cwd[SIM_PATH];
 		if (!getcwd(cwd, sizeof(cwd)))
-			return fail("current directory", strerror(errno));
+			return sim_say("current directory", strerror(errno));
 		n = snprintf(want, sizeof(want), "%s/%s", cwd, env);
 	} else if (xdg && *xdg == '/') {
 		n = snprintf(want, sizeof(want), "%s/switchsim", xdg);
@@ -189,16 +191,16 @@ static bool find_dir(char *dir, size_t size)
 			home = pw ? pw->pw_dir : NULL;
 		}
 		if (!home || *home != '/')
-			return fail("~/.cache/switchsim", "no home directory");
+			return sim_say("~/.cache/switchsim", "no home directory");
 		n = snprintf(want, sizeof(want), "%s/.cache", home);
 		if (n < 0 || (size_t)n >= sizeof(want))
-			return fail("~/.cache/switchsim", "name too long");
+			return sim_say("~/.cache/switchsim", "name too long");
 		if (!own_dir(want, cache, sizeof(cache), false))
 			return false;
 		n = snprintf(want, sizeof(want), "%s/switchsim", cache);
 	}
 	if (n < 0 || (size_t)n >= sizeof(want))
-		return fail("state directory", "name too long");
+		return sim_say("state directory", "name too long");
 	/* Trailing slashes name the same directory. */
 	for (size_t len = strlen(want); len > 1 && want[len - 1] == '/'; len--)
 		want[len - 1] = '\0';
@@ -247,13 +249,13 @@ int sim_open(const char *name, int flags)
 		int err = errno;
 		if (err == ENOENT && !(flags & O_CREAT))
 			return -1;
-		fail(path, err == ELOOP ? "a symbolic link" : strerror(err));
+		sim_say(path, err == ELOOP ? "a symbolic link" : strerror(err));
 		errno = err == ENOENT ? EIO : err;
 		return -1;
 	}
 	struct stat sb;
 	if (fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
-		fail(path, "not a regular file");
+		sim_say(path, "not a regular file");
 		sim_close(fd);
 		errno = EINVAL;
 		return -1;
@@ -277,9 +279,8 @@ static bool write_all(int fd, const char *p, size_t n)
 
 bool sim_in_kernel(void)
 {
-	struct statfs fs;
 	const char *dir = sim_dir();
-	return dir && statfs(dir, &fs) == 0 && (unsigned long)fs.f_type == DEBUGFS_MAGIC;
+	return dir && in_debugfs(dir);
 }
 
 bool sim_kernel_apply(const char *lines)
@@ -287,16 +288,31 @@ bool sim_kernel_apply(const char *lines)
 	int fd = sim_open("state", O_WRONLY | O_APPEND);
 	if (fd < 0)
 		return false;
-	bool ok = write_all(fd, lines, strlen(lines));
-	if (!ok)
-		fprintf(stderr, "switchsim: %s/state: %s\n", sim_dir(), strerror(errno));
+	bool ok = write_all(fd, lines, strlen(lines)) || sim_fail("state", strerror(errno));
 	sim_close(fd);
 	return ok;
 }
 
+int sim_read(int fd, char **buf, size_t *len, size_t max)
+{
+	enum { STEP = 1 << 16 };
+	while (*len <= max) {
+		char *more = static_cast<char *>(realloc(*buf, *len + STEP));
+		if (!more)
+			return ENOMEM;
+		*buf = more;
+		ssize_t n = read(fd, *buf + *len, STEP);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			return n < 0 ? errno : 0;
+		*len += (size_t)n;
+	}
+	return 0;
+}
+
 bool sim_load(struct swm_state *st)
 {
-	char path[SIM_PATH];
 	int fd = sim_open("state", O_RDONLY);
 	if (fd < 0) {
 		if (errno != ENOENT)
@@ -304,41 +320,19 @@ bool sim_load(struct swm_state *st)
 		swm_default(st);
 		return true;
 	}
-	sim_path(path, sizeof(path), "state");
 	/* Read on past the limit, so that the model can tell a file of
 	 * exactly the limit from a larger one. */
 	char *text = NULL;
-	size_t len = 0, cap = 0;
-	const char *err = NULL;
-	while (!err) {
-		if (len == cap) {
-			char *more = cap > SWM_STATE_MAX ? NULL : static_cast<char *>(realloc(text, cap + 4096));
-			if (!more)
-				break;
-			text = more;
-			cap += 4096;
-		}
-		ssize_t n = read(fd, text + len, cap - len);
-		if (n < 0 && errno == EINTR)
-			continue;
-		if (n < 0)
-			err = strerror(errno);
-		if (n <= 0)
-			break;
-		len += (size_t)n;
-	}
+	size_t len = 0;
+	int err = sim_read(fd, &text, &len, SWM_STATE_MAX);
 	sim_close(fd);
-	if (!err && len == cap && cap <= SWM_STATE_MAX)
-		err = strerror(ENOMEM);
 	struct swm_clock clk = sim_clock();
 	struct swm_error bad = { 0, "" };
 	bool ok = !err && swm_parse(st, text, len, &clk, &bad) == 0;
-	if (!ok && (err || bad.line == 0))
-		fail(path, err ? err : bad.why);
-	else if (!ok)
-		fprintf(stderr, "switchsim: %s:%u: %s\n", path, bad.line, bad.why);
+	char at[32];
+	snprintf(at, sizeof(at), bad.line ? "state:%u" : "state", bad.line);
 	free(text);
-	return ok;
+	return ok || sim_fail(at, err ? strerror(err) : bad.why);
 }
 
 bool sim_save(const struct swm_state *st)
@@ -350,10 +344,10 @@ bool sim_save(const struct swm_state *st)
 	struct swm_clock clk = sim_clock();
 	int len = swm_print(st, &clk, text, sizeof(text));
 	if (len < 0)
-		return fail(path, strerror(-len));
+		return sim_fail("state", strerror(-len));
 	int fd = mkostemp(tmp, O_CLOEXEC);
 	if (fd < 0)
-		return fail(tmp, strerror(errno));
+		return sim_say(tmp, strerror(errno));
 	bool ok = write_all(fd, text, (size_t)len) && fsync(fd) == 0;
 	int err = errno;
 	sim_close(fd);
@@ -364,7 +358,7 @@ bool sim_save(const struct swm_state *st)
 	unlink(tmp);
 	char why[160];
 	snprintf(why, sizeof(why), "cannot write: %s", strerror(err));
-	return fail(path, why);
+	return sim_fail("state", why);
 }
 
 /*
@@ -409,9 +403,7 @@ int sim_lock(void)
 	pthread_mutex_lock(&state_mutex);
 	int fd = sim_open("lock", O_RDWR | O_CREAT);
 	if (fd >= 0 && !flock_wait(fd, LOCK_EX)) {
-		char path[SIM_PATH];
-		sim_path(path, sizeof(path), "lock");
-		fail(path, strerror(errno));
+		sim_fail("lock", strerror(errno));
 		sim_close(fd);
 		fd = -1;
 	}
@@ -426,17 +418,6 @@ void sim_unlock(int fd)
 	pthread_mutex_unlock(&state_mutex);
 }
 
-bool sim_update(bool (*change)(struct swm_state *st, const void *arg), const void *arg)
-{
-	int fd = sim_lock();
-	if (fd < 0)
-		return false;
-	struct swm_state st;
-	bool ok = sim_load(&st) && change(&st, arg) && sim_save(&st);
-	sim_unlock(fd);
-	return ok;
-}
-
 /*
  * The log, open and locked (exclusive to append, shared to read): the file
  * that has the name once the lock is held, as a writer may have just moved
@@ -448,13 +429,13 @@ static int log_lock(int op)
 	pthread_mutex_lock(&log_mutex);
 	char path[SIM_PATH];
 	for (int tries = 0; tries < 100; tries++) {
-		int fd = sim_open("log", (op == LOCK_EX ? O_WRONLY | O_APPEND : O_RDONLY) | O_CREAT);
+		int fd = sim_open("log", op == LOCK_EX ? O_WRONLY | O_APPEND | O_CREAT
+						       : O_RDONLY | O_CREAT);
 		if (fd < 0)
 			break;
 		struct stat held, named;
 		if (!flock_wait(fd, op) || fstat(fd, &held) != 0) {
-			sim_path(path, sizeof(path), "log");
-			fail(path, strerror(errno));
+			sim_fail("log", strerror(errno));
 			sim_close(fd);
 			break;
 		}
@@ -467,7 +448,7 @@ static int log_lock(int op)
 	return -1;
 }
 
-static void log_unlock(int fd)
+void sim_log_close(int fd)
 {
 	sim_close(fd);
 	pthread_mutex_unlock(&log_mutex);
@@ -480,7 +461,7 @@ void sim_log(const char *fmt, ...)
 		char line[4096], path[SIM_PATH], old[SIM_PATH];
 	} *b = static_cast<decltype(b)>(malloc(sizeof(*b)));
 	if (!b) {
-		fail("log", strerror(ENOMEM));
+		sim_say("log", strerror(ENOMEM));
 		_exit(2);
 	}
 	char *line = b->line;
@@ -496,7 +477,6 @@ void sim_log(const char *fmt, ...)
 	int fd = log_lock(LOCK_EX);
 	if (fd < 0)
 		_exit(2);
-	sim_path(b->path, sizeof(b->path), "log");
 	struct stat sb;
 	const char *why = NULL;
 	if (fstat(fd, &sb) != 0) {
@@ -506,15 +486,17 @@ void sim_log(const char *fmt, ...)
 		 * leave half of it for the next line to be appended to. */
 		why = strerror(errno);
 		struct stat now;
-		if (fstat(fd, &now) == 0 && now.st_size != sb.st_size && ftruncate(fd, sb.st_size) != 0)
+		if (fstat(fd, &now) == 0 && now.st_size != sb.st_size &&
+		    ftruncate(fd, sb.st_size) != 0)
 			why = "cannot take back a part-written line";
-	} else if (sb.st_size + n >= SIM_LOG_MAX && sim_path(b->old, sizeof(b->old), "log.old") &&
-		   rename(b->path, b->old) != 0) {
-		fprintf(stderr, "switchsim: %s: cannot move it to %s: %s\n", b->path, b->old, strerror(errno));
+	} else if (sb.st_size + n >= SIM_LOG_MAX && sim_path(b->path, sizeof(b->path), "log") &&
+		   sim_path(b->old, sizeof(b->old), "log.old") && rename(b->path, b->old) != 0) {
+		fprintf(stderr, "switchsim: %s: cannot move it to %s: %s\n", b->path, b->old,
+			strerror(errno));
 	}
-	log_unlock(fd);
+	sim_log_close(fd);
 	if (why) {
-		fail(b->path, why);
+		sim_fail("log", why);
 		_exit(2);
 	}
 	free(b);
@@ -523,11 +505,6 @@ void sim_log(const char *fmt, ...)
 int sim_log_open(void)
 {
 	return log_lock(LOCK_SH);
-}
-
-void sim_log_close(int fd)
-{
-	log_unlock(fd);
 }
 
 static char boot_id[SWM_BOOT_LEN + 1];
@@ -554,8 +531,7 @@ struct swm_clock sim_clock(void)
 	struct timespec ts;
 	clock_gettime(CLOCK_BOOTTIME, &ts);
 	pthread_once(&boot_id_once, read_boot_id);
-	struct swm_clock clk = { (uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000, boot_id };
-	return clk;
+	return { (uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000, boot_id };
 }
 
 static bool parse_u32(const char *s, uint32_t *out)
@@ -577,24 +553,33 @@ static int sim_errno(const char *s)
 	return -1;
 }
 
+/* SWITCHSIM_FAIL_<name>, NULL if unset or empty. */
+static const char *fault(const char *name)
+{
+	char var[64];
+	snprintf(var, sizeof(var), "SWITCHSIM_FAIL_%s", name);
+	const char *v = getenv(var);
+	return v && *v ? v : NULL;
+}
+
 static bool bad_fault(const char *name, const char *value, const char *why)
 {
-	fprintf(stderr, "switchsim: %s=%s: %s\n", name, value, why);
+	fprintf(stderr, "switchsim: SWITCHSIM_FAIL_%s=%s: %s\n", name, value, why);
 	return false;
 }
 
 bool sim_faults(struct sim_faults *f)
 {
 	memset(f, 0, sizeof(*f));
-	const char *v = getenv("SWITCHSIM_FAIL_SOCKET");
-	if (v && *v) {
+	const char *v = fault("SOCKET");
+	if (v) {
 		f->socket = v;
 		f->socket_errno = sim_errno(v);
 		if (f->socket_errno < 0)
-			return bad_fault("SWITCHSIM_FAIL_SOCKET", v, "not an errno name or number");
+			return bad_fault("SOCKET", v, "not an errno name or number");
 	}
-	v = getenv("SWITCHSIM_FAIL_IOCTL");
-	if (v && *v) {
+	v = fault("IOCTL");
+	if (v) {
 		char code[16];
 		const char *colon = strchr(v, ':');
 		size_t n = colon ? (size_t)(colon - v) : 0;
@@ -604,35 +589,36 @@ bool sim_faults(struct sim_faults *f)
 		code[n] = '\0';
 		if (!colon || !parse_u32(code, &f->ioctl_code) ||
 		    (f->ioctl_code != 0x8948 && f->ioctl_code != 0x89fe && f->ioctl_code != 0x89ff))
-			return bad_fault("SWITCHSIM_FAIL_IOCTL", v, "takes CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff");
+			return bad_fault("IOCTL", v,
+					 "takes CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff");
 		f->ioctl_errno = sim_errno(colon + 1);
 		if (f->ioctl_errno < 0)
-			return bad_fault("SWITCHSIM_FAIL_IOCTL", v, "ERR is not an errno name or number");
+			return bad_fault("IOCTL", v, "ERR is not an errno name or number");
 	}
-	v = getenv("SWITCHSIM_FAIL_SYSTEM");
+	v = fault("SYSTEM");
 	if (v && strncmp(v, "signal:", 7) == 0) {
 		uint32_t sig;
 		/* The signals every Linux has; a wait status holds seven bits. */
 		if (!parse_u32(v + 7, &sig) || sig < 1 || sig > 64)
-			return bad_fault("SWITCHSIM_FAIL_SYSTEM", v, "signal:N takes a signal number, 1 to 64");
+			return bad_fault("SYSTEM", v, "signal:N takes a signal number, 1 to 64");
 		f->system_signal = (int)sig;
-	} else if (v && *v) {
+	} else if (v) {
 		f->system_errno = sim_errno(v);
 		if (f->system_errno < 0)
-			return bad_fault("SWITCHSIM_FAIL_SYSTEM", v, "not an errno name or number, nor signal:N");
+			return bad_fault("SYSTEM", v, "not an errno name or number, nor signal:N");
 	}
-	v = getenv("SWITCHSIM_FAIL_PROC");
-	if (v && *v) {
+	v = fault("PROC");
+	if (v) {
 		if (strcmp(v, "0") != 0 && strcmp(v, "1") != 0)
-			return bad_fault("SWITCHSIM_FAIL_PROC", v, "takes 1 (fail) or 0");
+			return bad_fault("PROC", v, "takes 1 (fail) or 0");
 		f->proc = *v == '1';
 	}
-	v = getenv("SWITCHSIM_FAIL_ETHREG");
-	if (v && *v) {
+	v = fault("ETHREG");
+	if (v) {
 		uint32_t code = 0;
 		f->ethreg_missing = strcmp(v, "missing") == 0;
 		if (!f->ethreg_missing && (!parse_u32(v, &code) || code < 1 || code > 255))
-			return bad_fault("SWITCHSIM_FAIL_ETHREG", v, "takes missing or an exit code, 1 to 255");
+			return bad_fault("ETHREG", v, "takes missing or an exit code, 1 to 255");
 		f->ethreg_exit = (int)code;
 	}
 	return true;

@@ -18,20 +18,52 @@
 #ifndef SWITCHSIM_SIMSTATE_H
 #define SWITCHSIM_SIMSTATE_H
 
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
+#include <sys/stat.h>
 
 #include "model/swmodel.h"
 
 enum { SIM_PATH = 1024, SIM_LOG_MAX = 1 << 20 };
 
+/* "switchsim: WHAT: WHY" on stderr; false. sim_fail names a file in the
+ * state directory. */
+bool sim_say(const char *what, const char *why);
+bool sim_fail(const char *name, const char *why);
+
 /* The state directory as an absolute path without symbolic links, created
  * if missing; NULL after a message if it can't be, or isn't safe to use. */
 const char *sim_dir(void);
-/* Whether a name in the state directory is one of the sim's own files;
- * and whether it is a run's temporary one: prefix and mkstemp's six. */
-bool sim_own_file(const char *name);
-bool sim_temp_file(const char *name, const char *prefix);
+/* What a name in the state directory is: one of the sim's own files, a
+ * run's temporary state or driver file (mkstemp's names), or none of ours. */
+enum sim_kind { SIM_FOREIGN, SIM_OWN, SIM_STATE_TEMP, SIM_PHY_TEMP };
+sim_kind sim_kind_of(const char *name);
+/* Each entry of directory dir (the state directory, or on the way to it)
+ * to each(dirfd, name, kind, lstat), until it returns false; an entry gone
+ * since is left out. False after a message if dir can't be read, else
+ * what each last returned. The one place that decides what is ours. */
+template <typename F> bool sim_scan(const char *dir, F each)
+{
+	DIR *d = opendir(dir);
+	if (!d)
+		return sim_say(dir, strerror(errno));
+	bool ok = true;
+	while (const struct dirent *e = ok ? readdir(d) : NULL) {
+		struct stat sb;
+		if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0 &&
+		    fstatat(dirfd(d), e->d_name, &sb, AT_SYMLINK_NOFOLLOW) == 0)
+			ok = each(dirfd(d), e->d_name, sim_kind_of(e->d_name), sb);
+	}
+	closedir(d);
+	return ok;
+}
+/* Whether the check of the state directory found what a run left: the
+ * temporary files of one that died, or of one still at work. */
+bool sim_leftovers(void);
 /* dir/name into buf; false if it does not fit. */
 bool sim_path(char *buf, size_t size, const char *name);
 /* dir/name opened (with O_CLOEXEC), never through a symbolic link and only
@@ -40,6 +72,9 @@ bool sim_path(char *buf, size_t size, const char *name);
 int sim_open(const char *name, int flags);
 /* Closes a descriptor of the sim's own, unseen by the preloaded close(). */
 void sim_close(int fd);
+/* Appends what fd holds to *buf (malloc'd, *len bytes so far) until its
+ * end, or once more than max bytes are there; 0 or an errno. */
+int sim_read(int fd, char **buf, size_t *len, size_t max);
 
 /* The state, the default when there is no state file yet; false after a
  * message on a file that can't be read or parsed. */
@@ -51,9 +86,18 @@ bool sim_save(const struct swm_state *st);
  * message. Nothing may fork while holding it. */
 int sim_lock(void);
 void sim_unlock(int fd);
-/* Load, change and save, all under the lock. change may refuse, after its
- * own message, and then nothing is saved. False after a message. */
-bool sim_update(bool (*change)(struct swm_state *st, const void *arg), const void *arg);
+/* Load, change and save, all under the lock. change(st) may refuse, after
+ * its own message, and then nothing is saved. False after a message. */
+template <typename F> bool sim_update(F change)
+{
+	int fd = sim_lock();
+	if (fd < 0)
+		return false;
+	struct swm_state st;
+	bool ok = sim_load(&st) && change(&st) && sim_save(&st);
+	sim_unlock(fd);
+	return ok;
+}
 /* One line, newline added, appended in a single write. The log is the
  * record the tests read: a line that can't be written ends the process
  * with status 2. */

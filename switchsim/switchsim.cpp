@@ -6,7 +6,6 @@
  */
 #include "simstate.h"
 
-#include <dirent.h>
 #include <elf.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -41,15 +40,29 @@ static int usage_error(const char *what)
 	return 2;
 }
 
+/* A message, as the command's failure. */
+static int failed(const char *what, const char *why)
+{
+	sim_say(what, why);
+	return 2;
+}
+
+/* The first bytes of a file, in one read; how many, or -1. */
+static ssize_t read_head(const char *path, void *buf, size_t size)
+{
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	ssize_t n = fd >= 0 ? read(fd, buf, size) : -1;
+	if (fd >= 0)
+		close(fd);
+	return n;
+}
+
 /* The class and machine an ELF file is built for; false if it is none. */
 static bool elf_kind(const char *path, unsigned char kind[4])
 {
 	unsigned char head[20];
-	int fd = open(path, O_RDONLY | O_CLOEXEC);
-	ssize_t n = fd >= 0 ? read(fd, head, sizeof(head)) : -1;
-	if (fd >= 0)
-		close(fd);
-	if (n != (ssize_t)sizeof(head) || memcmp(head, ELFMAG, SELFMAG) != 0)
+	if (read_head(path, head, sizeof(head)) != (ssize_t)sizeof(head) ||
+	    memcmp(head, ELFMAG, SELFMAG) != 0)
 		return false;
 	kind[0] = head[EI_CLASS];
 	kind[1] = head[EI_DATA];
@@ -69,10 +82,7 @@ static const char *why_not_preloaded(pid_t pid, const char *lib)
 	char path[64];
 	unsigned long aux[512];
 	snprintf(path, sizeof(path), "/proc/%d/auxv", (int)pid);
-	int fd = open(path, O_RDONLY | O_CLOEXEC);
-	ssize_t n = fd >= 0 ? read(fd, aux, sizeof(aux)) : -1;
-	if (fd >= 0)
-		close(fd);
+	ssize_t n = read_head(path, aux, sizeof(aux));
 	if (n <= 0)
 		return "cannot tell whether the switch is preloaded";
 	unsigned long base = 0, secure = 0;
@@ -104,40 +114,33 @@ static int run(char **argv)
 {
 	char exe[PATH_MAX], lib[PATH_MAX + 32];
 	ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-	if (n < 0) {
-		fprintf(stderr, "switchsim: /proc/self/exe: %s\n", strerror(errno));
-		return 2;
-	}
+	if (n < 0)
+		return failed("/proc/self/exe", strerror(errno));
 	exe[n] = '\0';
 	*strrchr(exe, '/') = '\0';
 	snprintf(lib, sizeof(lib), "%s/libswitchsim.so", exe);
 	/* ld.so would take the pieces for several libraries, or expand $LIB,
 	 * $ORIGIN or $PLATFORM, find none, and run the command against the
 	 * real system with no more than a warning. */
-	if (strpbrk(lib, " :$")) {
-		fprintf(stderr, "switchsim: %s: the loader splits LD_PRELOAD at spaces and colons and "
-				"expands $ in it; move the build to a path without them\n", lib);
-		return 2;
-	}
+	if (strpbrk(lib, " :$"))
+		return failed(lib, "the loader splits LD_PRELOAD at spaces and colons and "
+				   "expands $ in it; move the build to a path without them");
 	const char *dir = sim_dir();
 	if (!dir)
 		return 2;
-	if (access(lib, R_OK) != 0) {
-		fprintf(stderr, "switchsim: %s: %s\n", lib, strerror(errno));
-		return 2;
-	}
+	if (access(lib, R_OK) != 0)
+		return failed(lib, strerror(errno));
 	setenv("LD_PRELOAD", lib, 1);
 	setenv("SWITCHSIM_DIR", dir, 1);
 	fflush(stderr);
 	pid_t pid = fork();
-	if (pid < 0) {
-		fprintf(stderr, "switchsim: fork: %s\n", strerror(errno));
-		return 2;
-	}
+	if (pid < 0)
+		return failed("fork", strerror(errno));
 	if (pid == 0) {
 		/* Stopped until the tracer has said what to follow. */
 		if (ptrace(PTRACE_TRACEME, 0, NULL, NULL) != 0 || raise(SIGSTOP) != 0) {
-			fprintf(stderr, "switchsim: %s: cannot watch it start: %s\n", argv[0], strerror(errno));
+			fprintf(stderr, "switchsim: %s: cannot watch it start: %s\n", argv[0],
+				strerror(errno));
 			_exit(2);
 		}
 		execvp(argv[0], argv);
@@ -161,14 +164,13 @@ static int run(char **argv)
 			continue;
 		if (who < 0 && errno == ECHILD)
 			return refused ? 2 : result;
-		if (who < 0) {
-			fprintf(stderr, "switchsim: %s: %s\n", argv[0], strerror(errno));
-			return 2;
-		}
+		if (who < 0)
+			return failed(argv[0], strerror(errno));
 		if (!WIFSTOPPED(status)) {
 			seen.erase(who);
 			if (who == pid)
-				result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+				result = WIFEXITED(status) ? WEXITSTATUS(status)
+							   : 128 + WTERMSIG(status);
 			continue;
 		}
 		if (refused) {
@@ -180,12 +182,14 @@ static int run(char **argv)
 		if (sig == SIGSTOP && seen.insert(who).second) {
 			ptrace(PTRACE_SETOPTIONS, who, NULL, follow);
 			sig = 0;
-		} else if (status >> 16 == PTRACE_EVENT_EXEC && (why = why_not_preloaded(who, lib))) {
+		} else if (status >> 16 == PTRACE_EVENT_EXEC &&
+			   (why = why_not_preloaded(who, lib))) {
 			char path[64], exe[PATH_MAX];
 			snprintf(path, sizeof(path), "/proc/%d/exe", (int)who);
 			ssize_t len = readlink(path, exe, sizeof(exe) - 1);
 			exe[len > 0 ? len : 0] = '\0';
-			fprintf(stderr, "switchsim: %s: %s; not run\n", len > 0 ? exe : argv[0], why);
+			fprintf(stderr, "switchsim: %s: %s; not run\n", len > 0 ? exe : argv[0],
+				why);
 			refused = true;
 			for (pid_t t : seen)
 				kill(t, SIGKILL);
@@ -193,7 +197,8 @@ static int run(char **argv)
 		} else if (status >> 16 == PTRACE_EVENT_EXEC) {
 			/* A thread's exec: it goes on under the leader's id. */
 			unsigned long former = 0;
-			if (ptrace(PTRACE_GETEVENTMSG, who, NULL, &former) == 0 && (pid_t)former != who)
+			if (ptrace(PTRACE_GETEVENTMSG, who, NULL, &former) == 0 &&
+			    (pid_t)former != who)
 				seen.erase((pid_t)former);
 			sig = 0;
 		} else if (status >> 16) {
@@ -203,18 +208,6 @@ static int run(char **argv)
 		// NOLINTNEXTLINE(performance-no-int-to-ptr): ptrace takes the signal as its data
 		ptrace(PTRACE_CONT, who, NULL, (void *)sig);
 	}
-}
-
-/* A setting, as a line of the state text: the model applies it. */
-static bool apply_line(struct swm_state *st, const void *arg)
-{
-	const char *line = static_cast<const char *>(arg);
-	struct swm_clock clk = sim_clock();
-	struct swm_error err;
-	if (swm_apply(st, line, strlen(line), &clk, &err) == 0)
-		return true;
-	fprintf(stderr, "switchsim: set %s: %s\n", line, err.why);
-	return false;
 }
 
 static int set(int argc, char **argv)
@@ -237,7 +230,15 @@ static int set(int argc, char **argv)
 				   : argc == 3 ? " half" : "";
 	if (port)
 		snprintf(line + len, sizeof(line) - len, "%s", rest);
-	return sim_update(apply_line, line) ? 0 : 2;
+	/* A setting, as a line of the state text: the model applies it. */
+	return sim_update([&line](struct swm_state *st) {
+		       struct swm_clock clk = sim_clock();
+		       struct swm_error err;
+		       char what[sizeof(line) + 8];
+		       snprintf(what, sizeof(what), "set %s", line);
+		       return swm_apply(st, line, strlen(line), &clk, &err) == 0 ||
+			      sim_say(what, err.why);
+	       }) ? 0 : 2;
 }
 
 /* A setting's word, or its number where it has none. */
@@ -294,48 +295,22 @@ static int show_log(void)
 		sim_log_close(fd);
 		return 2;
 	}
-	int err = 0;
-	const char *failed = "log";
-	const struct {
-		int fd;
-		const char *name;
-	} parts[] = { { old, "log.old" }, { fd, "log" } };
+	const int fds[] = { old, fd };
+	const char *const names[] = { "log.old", "log" };
 	char *buf = NULL;
-	size_t len = 0, size = 0;
-	for (const auto &part : parts) {
-		ssize_t n = 0;
-		while (part.fd >= 0 && !err) {
-			if (len == size) {
-				char *more = static_cast<char *>(realloc(buf, size + (1 << 16)));
-				if (!more) {
-					n = -1;
-					errno = ENOMEM;
-					break;
-				}
-				buf = more;
-				size += 1 << 16;
-			}
-			if ((n = read(part.fd, buf + len, size - len)) <= 0)
-				break;
-			len += (size_t)n;
-		}
-		if (n < 0 && !err) {
-			err = errno;
-			failed = part.name;
-		}
-	}
+	size_t len = 0;
+	int err = 0, i = 0;
+	for (; i < 2 && !err; i++)
+		if (fds[i] >= 0)
+			err = sim_read(fds[i], &buf, &len, SIZE_MAX / 2);
 	if (old >= 0)
 		sim_close(old);
 	sim_log_close(fd);
 	if (!err)
 		fwrite(buf, 1, len, stdout);
 	free(buf);
-	if (err) {
-		char path[SIM_PATH];
-		sim_path(path, sizeof(path), failed);
-		fprintf(stderr, "switchsim: %s: %s\n", path, strerror(err));
+	if (err && !sim_fail(names[i - 1], strerror(err)))
 		return 2;
-	}
 	return fflush(stdout) == 0 ? 0 : 2;
 }
 
@@ -346,28 +321,16 @@ static int reset(void)
 	int lock = sim_lock();
 	if (lock < 0)
 		return 2;
-	const char *dir = sim_dir();
-	DIR *d = opendir(dir);
-	if (!d) {
-		fprintf(stderr, "switchsim: %s: %s\n", dir, strerror(errno));
-		sim_unlock(lock);
-		return 2;
-	}
 	bool ok = true;
-	while (const struct dirent *e = readdir(d)) {
-		struct stat sb;
-		if (!sim_own_file(e->d_name) || strcmp(e->d_name, "lock") == 0 ||
-		    fstatat(dirfd(d), e->d_name, &sb, AT_SYMLINK_NOFOLLOW) != 0 ||
-		    !S_ISREG(sb.st_mode) || sb.st_uid != geteuid())
-			continue;
-		if (unlinkat(dirfd(d), e->d_name, 0) != 0 && errno != ENOENT) {
-			fprintf(stderr, "switchsim: %s/%s: %s\n", dir, e->d_name, strerror(errno));
-			ok = false;
-		}
-	}
-	closedir(d);
+	auto remove = [&ok](int dfd, const char *name, sim_kind kind, const struct stat &sb) {
+		if (kind != SIM_FOREIGN && strcmp(name, "lock") != 0 && S_ISREG(sb.st_mode) &&
+		    sb.st_uid == geteuid() && unlinkat(dfd, name, 0) != 0 && errno != ENOENT)
+			ok = sim_fail(name, strerror(errno));
+		return true;
+	};
+	bool scanned = sim_scan(sim_dir(), remove);
 	sim_unlock(lock);
-	return ok ? 0 : 2;
+	return ok && scanned ? 0 : 2;
 }
 
 int main(int argc, char *argv[])
@@ -375,7 +338,8 @@ int main(int argc, char *argv[])
 	if (argc < 2)
 		return usage_error("no command");
 	const char *cmd = argv[1];
-	bool help = strcmp(cmd, "help") == 0 || strcmp(cmd, "--help") == 0 || strcmp(cmd, "-h") == 0;
+	bool help = strcmp(cmd, "help") == 0 || strcmp(cmd, "--help") == 0 ||
+		    strcmp(cmd, "-h") == 0;
 	if (help && argc == 2) {
 		fputs(usage_text, stdout);
 		return fflush(stdout) == 0 ? 0 : 2;

@@ -4,11 +4,8 @@
  * switch. Kernel rules hold in both builds: no floating point, no 64-bit
  * division (it does not link on 32-bit MIPS), no recursion, small frames.
  */
-#ifdef __KERNEL__
-#include "env_kernel.h"
-#else
-#include "env_user.h"
-#endif
+/* Each side's include path supplies what the model takes from it. */
+#include "swmodel_env.h"
 #include "swmodel.h"
 
 #define SWM_FIELDS	6

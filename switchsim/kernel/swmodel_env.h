@@ -1,7 +1,7 @@
-/* SPDX-License-Identifier: GPL-2.0-only OR BSD-2-Clause */
+/* SPDX-License-Identifier: GPL-2.0-only */
 /* What the switch model takes from the kernel, and nothing more. */
-#ifndef SWMODEL_ENV_KERNEL_H
-#define SWMODEL_ENV_KERNEL_H
+#ifndef SWMODEL_ENV_H
+#define SWMODEL_ENV_H
 
 #include <linux/errno.h>
 #include <linux/kernel.h>	/* vsnprintf */

@@ -1,7 +1,7 @@
-/* SPDX-License-Identifier: GPL-2.0-only OR BSD-2-Clause */
+/* SPDX-License-Identifier: BSD-2-Clause */
 /* What the switch model takes from the C library, and nothing more. */
-#ifndef SWMODEL_ENV_USER_H
-#define SWMODEL_ENV_USER_H
+#ifndef SWMODEL_ENV_H
+#define SWMODEL_ENV_H
 
 #include <errno.h>
 #include <stdarg.h>
