@@ -9,8 +9,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
+
+using Args = std::vector<std::string>;
 
 // One build of the tool, described by the target.conf that its build wrote.
 struct Target {
@@ -39,6 +42,9 @@ struct Result {
 	std::string out, err;
 	std::vector<std::string> log;
 };
+// What a run gave back, to compare whole: exit status, stdout, stderr.
+using Outcome = std::tuple<int, std::string, std::string>;
+inline Outcome outcome(const Result &r) { return Outcome(r.status, r.out, r.err); }
 
 // A fresh simulated switch in a directory of its own, removed afterwards;
 // in the emulated router, the driver module put back to its default state.
@@ -64,8 +70,7 @@ public:
 
 	// Runs the tool with args, on an empty request log; preload=false leaves
 	// the kernel to answer.
-	Result run(const std::vector<std::string> &args, bool preload = true,
-		   const std::string &stdout_path = "") const;
+	Result run(const std::vector<std::string> &args, bool preload = true) const;
 	// Runs any command with the simulated switch's environment; several
 	// processes may run commands of one Sim at once. setup runs in the
 	// child before in_child's.
@@ -126,17 +131,11 @@ inline std::vector<std::string> seen(const std::vector<std::string> &want)
 	return backend().seen(want);
 }
 
-// The bytes the target holds for a value, as lower-case hex.
-std::string hex_u16(uint16_t v);
-std::string hex_u32(uint32_t v);
-// The request block the tool must send: "phy0", NUL-padded, the rest zero
-// but for the data pointer, which the log shows as '*'.
-std::string expected_block();
+// The log line of the tool's request code: its data is the two bytes of
+// flags, or for the status (0x8948) the zeroed record with unit numbers.
+std::string request(unsigned code, uint16_t flags = 0);
 // Log lines that start with prefix.
 std::vector<std::string> grep(const std::vector<std::string> &lines, const std::string &prefix);
-// Each line starts with its prefix, one line for each.
-::testing::AssertionResult starts(const std::vector<std::string> &lines,
-				  const std::vector<std::string> &prefixes);
 // "51" -> "3531"
 std::string hex(const std::string &s);
 std::string shell(const std::string &cmd); // its stdout

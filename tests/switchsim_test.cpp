@@ -2,8 +2,6 @@
 // The switchsim command: what a person does with the simulated switch.
 #include "harness.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -16,8 +14,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-using Args = std::vector<std::string>;
 
 Result switchsim(const Sim &sim, Args args)
 {
@@ -41,23 +37,13 @@ TEST(Switchsim, BadInputChangesNothing)
 {
 	SKIP_UNLESS_SWITCHSIM_COMMAND();
 	const Args cases[] = {
-		{},
-		{ "frobnicate" },
-		{ "run" },
-		{ "show", "extra" },
-		{ "set", "lan4", "up" },
-		{ "set", "lan0" },
-		{ "set", "lan0", "sideways" },
-		{ "set", "lan0", "up", "fast" },
-		{ "set", "lan0", "up", "-100" },
-		{ "set", "lan0", "up", "99999999999" },
-		{ "set", "lan0", "up", "100", "double" },
+		{}, { "frobnicate" }, { "run" }, { "show", "extra" }, { "help", "me" },
+		{ "set", "lan4", "up" }, { "set", "lan0" }, { "set", "lan0", "sideways" },
+		{ "set", "lan0", "up", "fast" }, { "set", "lan0", "up", "-100" },
+		{ "set", "lan0", "up", "99999999999" }, { "set", "lan0", "up", "100", "double" },
 		{ "set", "lan0", "up", "100", "full", "extra" },
-		{ "set", "led", "blue" },
-		{ "set", "led", "amber", "now" },
-		{ "set", "header", "yes" },
-		{ "set", "header" },
-		{ "help", "me" },
+		{ "set", "led", "blue" }, { "set", "led", "amber", "now" },
+		{ "set", "header", "yes" }, { "set", "header" },
 	};
 	for (const auto &args : cases) {
 		std::string name = ::testing::PrintToString(args);
@@ -166,9 +152,8 @@ TEST(Log, ALineIsWrittenWholeOrNotAtAll)
 		signal(SIGXFSZ, SIG_IGN);
 	});
 	Result r = sim.exec(sim.command({ "-s" }, true), true);
-	EXPECT_EQ(r.status, 2);
-	EXPECT_EQ(r.out, "");
-	EXPECT_EQ(r.err, "switchsim: " + sim.dir + "/log: " + std::strerror(EFBIG) + "\n");
+	std::string err = "switchsim: " + sim.dir + "/log: " + std::strerror(EFBIG) + "\n";
+	EXPECT_EQ(outcome(r), Outcome(2, "", err));
 	EXPECT_EQ(sim.read("log"), before);
 }
 
@@ -250,10 +235,8 @@ TEST(StateFile, ErrorsNameTheFileTheLineAndTheReason)
 	for (const auto &c : cases) {
 		Sim sim;
 		sim.write("state", c.text);
-		Result r = sim.run({ "-s" });
-		EXPECT_EQ(r.status, 255) << c.err;
-		EXPECT_EQ(r.out, "") << c.err;
-		EXPECT_EQ(r.err, "switchsim: " + sim.dir + "/state" + c.err + "\nioctl error!\n");
+		std::string err = "switchsim: " + sim.dir + "/state" + c.err + "\nioctl error!\n";
+		EXPECT_EQ(outcome(sim.run({ "-s" })), Outcome(255, "", err));
 	}
 }
 
@@ -272,23 +255,20 @@ TEST(Preload, BadPointersAreEfaultNotACrash)
 {
 	SKIP_IN_ROUTER();
 	// The kernel checks CAP_NET_ADMIN before the driver reads the record.
-	const char *status = geteuid() == 0 ? "EFAULT" : "EPERM";
+	const std::string status = geteuid() == 0 ? "EFAULT" : "EPERM";
 	Sim sim;
 	Result r = probe(sim, { "pointers" });
-	EXPECT_EQ(r.status, 0) << r.err;
-	EXPECT_EQ(r.err, "");
-	EXPECT_EQ(r.out, std::string("led-null-block EFAULT\n"
-				     "led-unmapped-block EFAULT\n"
-				     "led-block-at-page-end ok\n"
-				     "led-unmapped-data EFAULT\n"
-				     "header-unmapped-data EFAULT\n"
-				     "status-unmapped-data ") +
-				 status + "\nstatus-read-only-data " + status + "\nfionbio-int-at-page-end ok\n");
+	const std::string out = "led-null-block EFAULT\nled-unmapped-block EFAULT\n"
+				"led-block-at-page-end ok\nled-unmapped-data EFAULT\n"
+				"header-unmapped-data EFAULT\nstatus-unmapped-data " + status +
+				"\nstatus-read-only-data " + status +
+				"\nfionbio-int-at-page-end ok\n";
+	EXPECT_EQ(outcome(r), Outcome(0, out, ""));
 	// What the driver never read is not logged; the other request's
 	// argument not at all.
 	std::vector<std::string> ioctls = grep(r.log, "ioctl ");
 	ASSERT_EQ(ioctls.size(), geteuid() == 0 ? 3u : 2u) << ::testing::PrintToString(r.log);
-	EXPECT_EQ(ioctls[0], "ioctl S 0x89ff block=" + expected_block() + " data=" + hex_u16(2));
+	EXPECT_EQ(ioctls[0], request(0x89ff, 2));
 	EXPECT_EQ(ioctls.back().find(" block="), std::string::npos) << ioctls.back();
 	EXPECT_NE(ioctls.back().find(" passed-on"), std::string::npos) << ioctls.back();
 	EXPECT_NE(sim.read("state").find("\nled amber\n"), std::string::npos);
@@ -313,9 +293,8 @@ TEST(Preload, ThreadsShareItSafely)
 		std::string name = ::testing::PrintToString(c.args);
 		Sim sim;
 		Result r = probe(sim, c.args);
-		EXPECT_EQ(r.status, 0) << name << ": " << r.err;
-		EXPECT_EQ(r.out, c.args[0] + " failed 0\nLD_PRELOAD kept\n") << name;
-		EXPECT_EQ(r.err, "") << name;
+		std::string out = c.args[0] + " failed 0\nLD_PRELOAD kept\n";
+		EXPECT_EQ(outcome(r), Outcome(0, out, "")) << name;
 		// The log may have been moved aside on the way.
 		std::istringstream in(sim.read("log.old") + sim.read("log"));
 		std::map<std::string, size_t> count;
