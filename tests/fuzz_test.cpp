@@ -4,8 +4,6 @@
 // failure prints the seed that replays it alone.
 #include "harness.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <random>
 #include <regex>

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
 #include "harness.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
