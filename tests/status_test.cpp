@@ -8,35 +8,6 @@
 
 namespace {
 
-const char kDefaultPorts[] = "lan0 down 0 half\nlan1 up 100 full\nlan2 down 0 half\n"
-			     "lan3 down 0 half\nwan down 0 half\n";
-const char kDefaultReport[] = "LAN0:down:0:half\nLAN1:up:100:full\nLAN2:down:0:half\n"
-			      "LAN3:down:0:half\nWAN:down:0:half\n";
-
-TEST(Status, PrintsDriverValuesAsGiven)
-{
-	struct Case {
-		const char *state, *report;
-	} cases[] = {
-		// Any non-zero link or duplex counts; speed is a signed number.
-		{ "lan0 2 10 7\nlan1 0xffffffff 0x80000000 0xffffffff\nlan2 down 4294967295 half\n"
-		  "lan3 up 1000 2\nwan 1 2147483647 0x100\n",
-		  "LAN0:up:10:full\nLAN1:up:-2147483648:full\nLAN2:down:-1:half\n"
-		  "LAN3:up:1000:full\nWAN:up:2147483647:full\n" },
-		// Down ports still print the speed and duplex the driver left.
-		{ "lan0 down 100 full\nlan1 down 0 half\nlan2 down 0 half\nlan3 down 0 half\nwan down 10 full\n",
-		  "LAN0:down:100:full\nLAN1:down:0:half\nLAN2:down:0:half\nLAN3:down:0:half\n"
-		  "WAN:down:10:full\n" },
-	};
-	for (const auto &c : cases) {
-		Sim sim;
-		sim.write("state", c.state);
-		Result r = sim.run({});
-		EXPECT_EQ(r.status, 0) << c.state;
-		EXPECT_EQ(r.out, c.report) << c.state;
-	}
-}
-
 TEST(Status, KernelAnswersWithoutTheDriver)
 {
 	// No simulated switch: this machine has no "phy0".
@@ -64,15 +35,20 @@ TEST(Status, UnwritableOutputIsAFailure)
 	}
 }
 
-// One request with a zeroed record but for the unit numbers; each port on a
-// line of its own.
-TEST(Status, ASocketAtAnyDescriptorIsTheDriver)
+// One request with a zeroed record but for the unit numbers, from a socket at
+// any descriptor; each port on a line of its own, with the driver's values.
+TEST(Status, ReportsWhatTheDriverGives)
 {
 	struct Case {
 		const char *name;
 		void (*setup)();
+		const char *state, *report;
 	} cases[] = {
-		{ "the lowest free", nullptr },
+		{ "the lowest descriptor free", nullptr,
+		  "lan0 down 0 half\nlan1 up 100 full\nlan2 down 0 half\nlan3 down 0 half\n"
+		  "wan down 0 half\n",
+		  "LAN0:down:0:half\nLAN1:up:100:full\nLAN2:down:0:half\nLAN3:down:0:half\n"
+		  "WAN:down:0:half\n" },
 		// Descriptors 3 to 1100 are taken, so the tool's socket comes above 1024.
 		{ "above 1024",
 		  [] {
@@ -82,16 +58,32 @@ TEST(Status, ASocketAtAnyDescriptorIsTheDriver)
 			  for (int fd = 3; fd <= 1100; fd++)
 				  if (dup2(0, fd) < 0)
 					  _exit(126);
-		  } },
+		  },
+		  "lan0 up 1000 full\n", "LAN0:up:1000:full\nLAN1:up:100:full\nLAN2:down:0:half\n"
+		  "LAN3:down:0:half\nWAN:up:1000:full\n" },
 		// With stdin closed, the socket is descriptor 0.
-		{ "at 0", [] { close(0); } },
+		{ "at 0", [] { close(0); }, "lan0 up 1000 full\n",
+		  "LAN0:up:1000:full\nLAN1:up:100:full\nLAN2:down:0:half\nLAN3:down:0:half\n"
+		  "WAN:up:1000:full\n" },
+		// Any non-zero link or duplex counts; speed is a signed number.
+		{ "odd values", nullptr,
+		  "lan0 2 10 7\nlan1 0xffffffff 0x80000000 0xffffffff\nlan2 down 4294967295 half\n"
+		  "lan3 up 1000 2\nwan 1 2147483647 0x100\n",
+		  "LAN0:up:10:full\nLAN1:up:-2147483648:full\nLAN2:down:-1:half\n"
+		  "LAN3:up:1000:full\nWAN:up:2147483647:full\n" },
+		// Down ports still print the speed and duplex the driver left.
+		{ "down ports", nullptr,
+		  "lan0 down 100 full\nlan1 down 0 half\nlan2 down 0 half\nlan3 down 0 half\n"
+		  "wan down 10 full\n",
+		  "LAN0:down:100:full\nLAN1:down:0:half\nLAN2:down:0:half\nLAN3:down:0:half\n"
+		  "WAN:down:10:full\n" },
 	};
 	for (const auto &c : cases) {
 		Sim sim;
 		sim.in_child(c.setup);
-		sim.write("state", kDefaultPorts);
+		sim.write("state", c.state);
 		Result r = sim.run({ "-s" });
-		EXPECT_EQ(outcome(r), Outcome(0, kDefaultReport, "")) << c.name;
+		EXPECT_EQ(outcome(r), Outcome(0, c.report, "")) << c.name;
 		EXPECT_EQ(r.log, seen({ "socket S inet dgram", request(0x8948), "close S" }))
 			<< c.name;
 	}
