@@ -102,31 +102,20 @@ TEST(LinkCycle, AKilledRunsCycleIsAppliedByTheNextRun)
 		const char *report;               // the first two lines
 		std::vector<std::string> left, log; // files left; switch_phy lines
 	} cases[] = {
-		{ "cycle still running",
-		  { { "switch_phy.Ab12Cd", "90001", 3, false } },
-		  "LAN0:down:0:half\nLAN1:up:100:full\n",
-		  { "lock", "log", "state", "switch_phy" },
+		{ "cycle still running", { { "switch_phy.Ab12Cd", "90001", 3, false } },
+		  "LAN0:down:0:half\nLAN1:up:100:full\n", { "lock", "log", "state", "switch_phy" },
 		  { "switch_phy 3930303031" } },
-		{ "cycle over, as of its write",
-		  { { "switch_phy.Ab12Cd", "20001", 5, false } },
-		  "LAN0:up:1000:full\nLAN1:up:100:full\n",
-		  { "lock", "log", "state", "switch_phy" },
+		{ "cycle over, as of its write", { { "switch_phy.Ab12Cd", "20001", 5, false } },
+		  "LAN0:up:1000:full\nLAN1:up:100:full\n", { "lock", "log", "state", "switch_phy" },
 		  { "switch_phy 3230303031" } },
-		{ "from before this boot",
-		  { { "switch_phy.Ol00dd", "90001", 1 << 30, false } },
-		  "LAN0:up:1000:full\nLAN1:up:100:full\n",
-		  { "lock", "log", "switch_phy" },
+		{ "from before this boot", { { "switch_phy.Ol00dd", "90001", 1 << 30, false } },
+		  "LAN0:up:1000:full\nLAN1:up:100:full\n", { "lock", "log", "switch_phy" },
 		  { "switch_phy 3930303031" } },
-		{ "a live run's",
-		  { { "switch_phy.Li33ve", "90010", 0, true } },
-		  "LAN0:up:1000:full\nLAN1:up:100:full\n",
-		  { "log", "switch_phy.Li33ve" },
-		  {} },
+		{ "a live run's", { { "switch_phy.Li33ve", "90010", 0, true } },
+		  "LAN0:up:1000:full\nLAN1:up:100:full\n", { "log", "switch_phy.Li33ve" }, {} },
 		{ "killed before the write, and a state never renamed",
 		  { { "switch_phy.Em99ty", "", 1, false }, { "state.Xy34Zw", "lan0 down\n", 1, false } },
-		  "LAN0:up:1000:full\nLAN1:up:100:full\n",
-		  { "lock", "log" },
-		  {} },
+		  "LAN0:up:1000:full\nLAN1:up:100:full\n", { "lock", "log" }, {} },
 	};
 	for (const auto &c : cases) {
 		Sim sim;
@@ -256,6 +245,7 @@ TEST(Actions, ShellResultsReachTheExitStatus)
 {
 	const int kShell = -2;
 	const std::string kShellWords = "(the shell's own message)";
+	auto failed = [](int err) { return "system failed, " + errtext(err) + "\n"; };
 	struct Case {
 		Args args;
 		const char *var, *value;
@@ -270,9 +260,8 @@ TEST(Actions, ShellResultsReachTheExitStatus)
 		{ { "-w", "5" }, "SWITCHSIM_FAIL_PROC", "0", 0, "" },
 		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "signal:15", 143, "" },
 		{ { "-e", "on" }, "SWITCHSIM_FAIL_SYSTEM", "signal:9", 137, "" },
-		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "ECHILD", 255, "system failed, " + errtext(ECHILD) + "\n" },
-		{ { "-e", "on" }, "SWITCHSIM_FAIL_SYSTEM", "EAGAIN",
-		  255, "system failed, " + errtext(EAGAIN) + "\n" },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "ECHILD", 255, failed(ECHILD) },
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_SYSTEM", "EAGAIN", 255, failed(EAGAIN) },
 	};
 	for (const auto &c : cases) {
 		if (!can_inject(c.var, c.value))

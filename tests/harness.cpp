@@ -108,16 +108,6 @@ Sim::~Sim()
 		std::fprintf(stderr, "could not remove %s\n", top_.c_str());
 }
 
-void Sim::in_child(std::function<void()> setup)
-{
-	in_child_ = std::move(setup);
-}
-
-void Sim::setenv(const std::string &name, const std::string &value)
-{
-	env_.emplace_back(name, value);
-}
-
 void Sim::write(const std::string &name, const std::string &text)
 {
 	put_file(dir + "/" + name, text);
@@ -322,17 +312,6 @@ std::string request(unsigned code, uint16_t flags)
 	return code == 0x8948 ? line : line + hex_bytes(flags, 2);
 }
 
-bool one_line(const std::string &err)
-{
-	return !err.empty() && err.find('\n') == err.size() - 1;
-}
-
-bool ends_with_usage(const std::string &err)
-{
-	size_t n = std::strlen(kUsage);
-	return err.size() >= n && err.compare(err.size() - n, n, kUsage) == 0;
-}
-
 std::vector<std::string> grep(const std::vector<std::string> &lines, const std::string &prefix)
 {
 	std::vector<std::string> hits;
@@ -340,11 +319,6 @@ std::vector<std::string> grep(const std::vector<std::string> &lines, const std::
 		if (l.compare(0, prefix.size(), prefix) == 0)
 			hits.push_back(l);
 	return hits;
-}
-
-const Backend &backend()
-{
-	return target().kernel() ? router_backend() : local_backend();
 }
 
 int main(int argc, char **argv)

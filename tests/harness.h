@@ -58,10 +58,10 @@ public:
 	Sim &operator=(const Sim &) = delete;
 
 	// A fault to inject (SWITCHSIM_FAIL_*), or any other variable for the run.
-	void setenv(const std::string &name, const std::string &value);
+	void setenv(const std::string &name, const std::string &v) { env_.emplace_back(name, v); }
 	const std::vector<std::pair<std::string, std::string>> &env() const { return env_; }
 	// Runs in the child just before exec, e.g. to drop privileges.
-	void in_child(std::function<void()> setup);
+	void in_child(std::function<void()> setup) { in_child_ = std::move(setup); }
 	void write(const std::string &name, const std::string &text);
 	// A path beside the state directory, for the test's own files: the
 	// switch refuses a directory that holds anything but its own.
@@ -116,9 +116,9 @@ public:
 	// Gives the switch's state to uid; false where it stays root's.
 	virtual bool give_state(const Sim &sim, unsigned uid) const = 0;
 };
-const Backend &backend();
 const Backend &local_backend();
 const Backend &router_backend();
+inline const Backend &backend() { return target().kernel() ? router_backend() : local_backend(); }
 
 // The text the tool's own C library gives errno err.
 std::string errtext(int err);
@@ -170,8 +170,15 @@ void become_nobody();
 
 extern const char kUsage[];
 // Exactly one line: a message and its newline.
-bool one_line(const std::string &err);
+inline bool one_line(const std::string &err)
+{
+	return !err.empty() && err.find('\n') == err.size() - 1;
+}
 // stderr ends with the usage text.
-bool ends_with_usage(const std::string &err);
+inline bool ends_with_usage(const std::string &err)
+{
+	size_t n = std::char_traits<char>::length(kUsage);
+	return err.size() >= n && err.compare(err.size() - n, n, kUsage) == 0;
+}
 
 #endif

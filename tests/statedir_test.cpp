@@ -30,10 +30,12 @@ void as_other_user(const std::function<void()> &plant)
 	ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "could not act as uid " << kNobody;
 }
 
-void make_dir(const std::string &path, mode_t mode)
+// Made with mode, whatever the umask; returns path.
+std::string make_dir(const std::string &path, mode_t mode)
 {
-	ASSERT_EQ(mkdir(path.c_str(), mode), 0) << path;
-	ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
+	EXPECT_EQ(mkdir(path.c_str(), mode), 0) << path;
+	EXPECT_EQ(chmod(path.c_str(), mode), 0) << path;
+	return path;
 }
 
 // A root-only file beside a shared directory with /tmp's mode, for
@@ -65,38 +67,28 @@ TEST(StateDir, RefusesADirectoryOthersCouldChange)
 	} cases[] = {
 		{ "made by another user, with traps",
 		  [](const Shared &s) {
-			  std::string d = s.shared + "/switchsim";
+			  std::string d = s.shared + "/switchsim", script = d + "/no-such-ethreg";
 			  as_other_user([&] {
 				  if (mkdir(d.c_str(), 0755) != 0 ||
 				      symlink(s.secret.c_str(), (d + "/log").c_str()) != 0 ||
 				      symlink(s.secret.c_str(), (d + "/switch_phy").c_str()) != 0 ||
 				      mkfifo((d + "/state").c_str(), 0666) != 0)
 					  _exit(1);
-				  std::string script = d + "/no-such-ethreg";
-				  FILE *f = fopen(script.c_str(), "w");
-				  if (!f)
+				  put_file(script, "#!/bin/sh\ntouch '" + s.shared + "/ran'\n");
+				  if (chmod(script.c_str(), 0755) != 0)
 					  _exit(1);
-				  fprintf(f, "#!/bin/sh\ntouch '%s/ran'\n", s.shared.c_str());
-				  fclose(f);
-				  chmod(script.c_str(), 0755);
 			  });
 			  return d;
 		  } },
 		{ "ours, but anyone may write in it",
-		  [](const Shared &s) {
-			  make_dir(s.shared + "/open", 0777);
-			  return s.shared + "/open";
-		  } },
+		  [](const Shared &s) { return make_dir(s.shared + "/open", 0777); } },
 		{ "ours, but the group may write in it",
-		  [](const Shared &s) {
-			  make_dir(s.shared + "/group", 0770);
-			  return s.shared + "/group";
-		  } },
+		  [](const Shared &s) { return make_dir(s.shared + "/group", 0770); } },
 		{ "another user's link to ours",
 		  [](const Shared &s) {
-			  make_dir(s.sim.dir + "/mine", 0700);
+			  std::string mine = make_dir(s.sim.dir + "/mine", 0700);
 			  as_other_user([&] {
-				  if (symlink((s.sim.dir + "/mine").c_str(), (s.shared + "/link").c_str()) != 0)
+				  if (symlink(mine.c_str(), (s.shared + "/link").c_str()) != 0)
 					  _exit(1);
 			  });
 			  return s.shared + "/link";
@@ -126,8 +118,7 @@ TEST(StateDir, RefusesADirectoryOthersCouldChange)
 		{ "ours, inside a directory anyone may change",
 		  [](const Shared &s) {
 			  make_dir(s.sim.dir + "/loose", 0777);
-			  make_dir(s.sim.dir + "/loose/switchsim", 0700);
-			  return s.sim.dir + "/loose/switchsim";
+			  return make_dir(s.sim.dir + "/loose/switchsim", 0700);
 		  } },
 	};
 	std::vector<Args> tool_runs = { { "-s" }, { "-w", "5" }, { "-l", "amber" }, { "-e", "on" } };
