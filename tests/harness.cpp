@@ -36,37 +36,35 @@ static std::string target_file;
 
 const Target &target()
 {
-	static Target t;
-	static bool loaded = false;
-	if (loaded)
+	static const Target t = [] {
+		Target t;
+		std::ifstream in(target_file);
+		if (!in)
+			ADD_FAILURE() << "no target description: "
+				      << "run with --target=BUILD/target.conf";
+		std::map<std::string, std::string> kv;
+		for (std::string line; std::getline(in, line);) {
+			size_t eq = line.find('=');
+			if (eq != std::string::npos)
+				kv[line.substr(0, eq)] = line.substr(eq + 1);
+		}
+		using T = Target;
+		for (auto f : { std::make_pair("name", &T::name), { "tool", &T::tool },
+				{ "preload", &T::preload }, { "probe", &T::probe },
+				{ "ethreg", &T::ethreg }, { "runner", &T::runner },
+				{ "readelf", &T::readelf }, { "strip", &T::strip },
+				{ "backend", &T::backend }, { "module", &T::module },
+				{ "nm", &T::nm }, { "strerror", &T::strerror },
+				{ "state_dir", &T::state_dir }, { "needed", &T::needed } })
+			t.*f.second = kv[f.first];
+		for (auto f : { std::make_pair("static", &T::is_static),
+				{ "big_endian", &T::big_endian }, { "sanitized", &T::sanitized } })
+			t.*f.second = kv[f.first] == "1";
+		t.pointer_size = std::atoi(kv["pointer_size"].c_str());
+		t.ifreq_size = std::atoi(kv["ifreq_size"].c_str());
+		t.size_budget = std::atol(kv["size_budget"].c_str());
 		return t;
-	loaded = true;
-	std::ifstream in(target_file);
-	if (!in) {
-		ADD_FAILURE() << "no target description: run with --target=BUILD/target.conf";
-		return t;
-	}
-	std::map<std::string, std::string> kv;
-	for (std::string line; std::getline(in, line);) {
-		auto eq = line.find('=');
-		if (eq != std::string::npos)
-			kv[line.substr(0, eq)] = line.substr(eq + 1);
-	}
-	using T = Target;
-	for (auto f : { std::make_pair("name", &T::name), { "tool", &T::tool },
-			{ "floor", &T::floor }, { "preload", &T::preload }, { "probe", &T::probe },
-			{ "ethreg", &T::ethreg }, { "runner", &T::runner },
-			{ "readelf", &T::readelf }, { "strip", &T::strip }, { "libc", &T::libc },
-			{ "backend", &T::backend }, { "module", &T::module }, { "nm", &T::nm },
-			{ "strerror", &T::strerror }, { "state_dir", &T::state_dir },
-			{ "needed", &T::needed } })
-		t.*f.second = kv[f.first];
-	for (auto f : { std::make_pair("static", &T::is_static), { "big_endian", &T::big_endian },
-			{ "sanitized", &T::sanitized } })
-		t.*f.second = kv[f.first] == "1";
-	t.pointer_size = std::atoi(kv["pointer_size"].c_str());
-	t.ifreq_size = std::atoi(kv["ifreq_size"].c_str());
-	t.size_budget = std::atol(kv["size_budget"].c_str());
+	}();
 	return t;
 }
 

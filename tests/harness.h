@@ -17,18 +17,17 @@ using Args = std::vector<std::string>;
 
 // One build of the tool, described by the target.conf that its build wrote.
 struct Target {
-	std::string name, tool, floor, preload, ethreg, runner, readelf, strip, nm;
+	std::string name, tool, preload, ethreg, runner, readelf, strip, nm;
 	// A program that abuses the preloaded switch (tests/preload_probe.cpp).
 	std::string probe;
 	// "kernel": inside the emulated router, against the switch driver
 	// module, whose state and log are in state_dir; otherwise against the
 	// preloaded simulated switch.
 	std::string backend, module, state_dir;
-	// The tool's C library ("glibc", "musl"), the library it is NEEDED as
-	// (empty when static), and a program that prints its error texts.
-	std::string libc, needed, strerror;
-	bool is_static = false;
-	bool big_endian = false;
+	// The C library the tool is NEEDED as (empty when static), and a program
+	// that prints that library's error texts.
+	std::string needed, strerror;
+	bool is_static = false, big_endian = false;
 	bool sanitized = false; // not the shipped binary: no budget applies
 	int pointer_size = 0, ifreq_size = 0;
 	long size_budget = 0;
