@@ -3,7 +3,7 @@
 // system calls of one run.
 #include "harness.h"
 
-#include <sstream>
+#include <regex>
 #include <sys/stat.h>
 
 namespace {
@@ -54,16 +54,12 @@ TEST(Budget, NoStaticConstructorsOrDestructors)
 		EXPECT_EQ(syms.find(s), std::string::npos) << s;
 	// Only the C runtime's own entry in each table.
 	std::string sections = shell("'" + t.readelf + "' -SW '" + t.tool + "'");
-	for (const char *name : { ".init_array", ".fini_array" }) {
-		std::string row;
-		for (const auto &l : lines(sections))
-			if (l.find(std::string(name) + " ") != std::string::npos)
-				row = l;
-		std::istringstream w(row.substr(row.find(name)));
-		std::string sec, type, addr, off, size;
-		w >> sec >> type >> addr >> off >> size;
-		EXPECT_EQ(std::stoul(size, nullptr, 16), static_cast<unsigned long>(t.pointer_size))
-			<< row;
+	for (const char *name : { "init_array", "fini_array" }) {
+		std::smatch m;
+		// Name, type, address, offset, size.
+		std::regex row(std::string("\\.") + name + " +\\S+ +\\S+ +\\S+ +([0-9a-f]+) ");
+		ASSERT_TRUE(std::regex_search(sections, m, row)) << name << "\n" << sections;
+		EXPECT_EQ(std::stoul(m[1], nullptr, 16), size_t(t.pointer_size)) << name;
 	}
 }
 

@@ -125,10 +125,7 @@ inline bool can_inject(const std::string &name, const std::string &value)
 {
 	return backend().can_inject(name, value);
 }
-inline std::vector<std::string> seen(const std::vector<std::string> &want)
-{
-	return backend().seen(want);
-}
+inline Args seen(const Args &want) { return backend().seen(want); }
 
 // The log line of the tool's request code: its data is the two bytes of
 // flags, or for the status (0x8948) the zeroed record with unit numbers.
@@ -169,10 +166,7 @@ void become_nobody();
 
 extern const char kUsage[];
 // Exactly one line: a message and its newline.
-inline bool one_line(const std::string &err)
-{
-	return !err.empty() && err.find('\n') == err.size() - 1;
-}
+inline bool one_line(const std::string &e) { return !e.empty() && e.find('\n') == e.size() - 1; }
 // stderr ends with the usage text.
 inline bool ends_with_usage(const std::string &err)
 {

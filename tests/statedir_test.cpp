@@ -4,7 +4,6 @@
 #include "harness.h"
 
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -111,8 +110,7 @@ TEST(StateDir, RefusesADirectoryOthersCouldChange)
 			  memcpy(a.sun_path, log.c_str(), log.size() + 1);
 			  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)), 0);
 			  close(fd);
-			  FILE *f = fopen((s.target + "/state.Ab12Cd").c_str(), "w");
-			  fclose(f);
+			  put_file(s.target + "/state.Ab12Cd", "");
 			  return s.target;
 		  } },
 		{ "ours, inside a directory anyone may change",

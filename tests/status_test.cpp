@@ -2,7 +2,6 @@
 // The port status report and the driver request behind it.
 #include "harness.h"
 
-#include <cerrno>
 #include <sys/resource.h>
 #include <unistd.h>
 

@@ -11,7 +11,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <sys/stat.h>
 
 namespace {
 
