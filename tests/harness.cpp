@@ -84,8 +84,6 @@ void put_file(const std::string &path, const std::string &text)
 		close(fd);
 }
 
-Sim::Sim() : Sim("switch") {}
-
 Sim::Sim(const std::string &subdir)
 	: top_([] {
 		  char tmpl[] = "/tmp/vok_eth_test.XXXXXX";

@@ -49,9 +49,8 @@ inline Outcome outcome(const Result &r) { return Outcome(r.status, r.out, r.err)
 // in the emulated router, the driver module put back to its default state.
 class Sim {
 public:
-	Sim();
 	// The state directory is this name inside the private one.
-	explicit Sim(const std::string &subdir);
+	explicit Sim(const std::string &subdir = "switch");
 	~Sim();
 	Sim(const Sim &) = delete;
 	Sim &operator=(const Sim &) = delete;
@@ -69,14 +68,13 @@ public:
 
 	// Runs the tool with args, on an empty request log; preload=false leaves
 	// the kernel to answer.
-	Result run(const std::vector<std::string> &args, bool preload = true) const;
+	Result run(const Args &args, bool preload = true) const;
 	// Runs any command with the simulated switch's environment; several
 	// processes may run commands of one Sim at once. setup runs in the
 	// child before in_child's.
-	Result exec(const std::vector<std::string> &argv, bool preload,
-		    void (*setup)() = nullptr) const;
+	Result exec(const Args &argv, bool preload, void (*setup)() = nullptr) const;
 	// The command line that runs the tool with args, as run() does.
-	std::vector<std::string> command(const std::vector<std::string> &args, bool preload) const;
+	Args command(const Args &args, bool preload) const;
 
 private:
 	const std::string top_;
@@ -101,12 +99,11 @@ public:
 	virtual void close(const std::string &dir) const = 0;
 	// Runs argv, the tool's command line, with sim's state and faults on an
 	// empty log; driver=false: with no simulated switch at all.
-	virtual Result run(const Sim &sim, const std::vector<std::string> &argv,
-			   bool driver) const = 0;
+	virtual Result run(const Sim &sim, const Args &argv, bool driver) const = 0;
 	// Whether it can make the fault SWITCHSIM_FAIL_* asks for.
 	virtual bool can_inject(const std::string &name, const std::string &value) const = 0;
 	// The log lines of want that its driver can see.
-	virtual std::vector<std::string> seen(const std::vector<std::string> &want) const = 0;
+	virtual Args seen(const Args &want) const = 0;
 	// On the build machine: the preloaded switch's own files, command and
 	// environment are here, and its programs (binutils, strace, stdbuf).
 	virtual bool preloaded() const = 0;

@@ -120,9 +120,9 @@ TEST(StateDir, RefusesADirectoryOthersCouldChange)
 		  } },
 	};
 	std::vector<Args> tool_runs = { { "-s" }, { "-w", "5" }, { "-l", "amber" }, { "-e", "on" } };
-	std::vector<Args> switchsim_runs = { { "show" },	   { "log" },
-					     { "reset" },	   { "set", "lan0", "down" },
-					     { "set", "led", "off" }, { "run", "/bin/true" } };
+	std::vector<Args> switchsim_runs = { { "show" }, { "log" }, { "reset" },
+					     { "set", "lan0", "down" }, { "set", "led", "off" },
+					     { "run", "/bin/true" } };
 	for (const auto &c : cases) {
 		Shared s;
 		std::string dir = c.plant(s);
