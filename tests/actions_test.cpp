@@ -261,17 +261,12 @@ TEST(Actions, ShellResultsReachTheExitStatus)
 		Sim sim;
 		sim.setenv(c.var, c.value);
 		Result r = sim.run(c.args);
-		if (c.status == kShell) {
-			EXPECT_TRUE(r.status > 0 && r.status < 126) << name << " " << r.status;
-		} else {
-			EXPECT_EQ(r.status, c.status) << name << "\n" << r.err;
-		}
+		bool shell = c.status == kShell;
+		EXPECT_TRUE(shell ? r.status > 0 && r.status < 126 : r.status == c.status)
+			<< name << ": status " << r.status << "\n" << r.err;
 		EXPECT_EQ(r.out, "") << name;
-		if (c.err == kShellWords) {
-			EXPECT_NE(r.err, "") << name;
-		} else {
-			EXPECT_EQ(r.err, c.err) << name;
-		}
+		EXPECT_TRUE(c.err == kShellWords ? !r.err.empty() : r.err == c.err)
+			<< name << ": " << r.err;
 	}
 }
 

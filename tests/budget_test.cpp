@@ -70,12 +70,9 @@ std::vector<std::string> traced(const Sim &sim, bool preload, std::string *write
 	const Target &t = target();
 	std::string trace = sim.beside("trace");
 	std::vector<std::string> argv = { "strace", "-qq", "-s", "512", "-o", trace };
-	if (preload) {
-		argv.push_back("-E");
-		argv.push_back("LD_PRELOAD=" + t.preload);
-	}
-	argv.push_back(t.tool);
-	argv.push_back("-s");
+	if (preload)
+		argv.insert(argv.end(), { "-E", "LD_PRELOAD=" + t.preload });
+	argv.insert(argv.end(), { t.tool, "-s" });
 	Result r = sim.exec(argv, false);
 	std::vector<std::string> calls;
 	bool started = false;

@@ -56,11 +56,8 @@ TEST(Usage, EveryCommandLineErrorPrintsUsageAndSendsNothing)
 			EXPECT_EQ(r.log, Args{}) << name;
 			ASSERT_TRUE(ends_with_usage(r.err)) << name << ": " << r.err;
 			std::string before = r.err.substr(0, r.err.size() - std::strlen(kUsage));
-			if (c.library_diagnostic) {
-				EXPECT_TRUE(one_line(before)) << name << ": " << before;
-			} else {
-				EXPECT_EQ(before, "") << name;
-			}
+			EXPECT_TRUE(c.library_diagnostic ? one_line(before) : before.empty())
+				<< name << ": " << before;
 		}
 }
 

@@ -104,11 +104,6 @@ Sim::~Sim()
 		std::fprintf(stderr, "could not remove %s\n", top_.c_str());
 }
 
-void Sim::write(const std::string &name, const std::string &text)
-{
-	put_file(dir + "/" + name, text);
-}
-
 static std::string slurp(const std::string &path)
 {
 	std::ifstream in(path, std::ios::binary);
@@ -265,10 +260,8 @@ std::vector<std::string> Sim::command(const std::vector<std::string> &args, bool
 	std::vector<std::string> argv;
 	if (t.cross()) {
 		argv = words(t.runner);
-		if (preload) {
-			argv.push_back("-E");
-			argv.push_back("LD_PRELOAD=" + t.preload);
-		}
+		if (preload)
+			argv.insert(argv.end(), { "-E", "LD_PRELOAD=" + t.preload });
 	}
 	argv.push_back(t.tool);
 	argv.insert(argv.end(), args.begin(), args.end());

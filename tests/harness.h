@@ -45,6 +45,9 @@ struct Result {
 using Outcome = std::tuple<int, std::string, std::string>;
 inline Outcome outcome(const Result &r) { return Outcome(r.status, r.out, r.err); }
 
+// One write(), as the module applies each write whole.
+void put_file(const std::string &path, const std::string &text);
+
 // A fresh simulated switch in a directory of its own, removed afterwards;
 // in the emulated router, the driver module put back to its default state.
 class Sim {
@@ -60,7 +63,7 @@ public:
 	const std::vector<std::pair<std::string, std::string>> &env() const { return env_; }
 	// Runs in the child just before exec, e.g. to drop privileges.
 	void in_child(std::function<void()> setup) { in_child_ = std::move(setup); }
-	void write(const std::string &name, const std::string &text);
+	void write(const std::string &name, const std::string &t) { put_file(dir + "/" + name, t); }
 	// A path beside the state directory, for the test's own files: the
 	// switch refuses a directory that holds anything but its own.
 	std::string beside(const std::string &name) const { return top_ + "/" + name; }
@@ -135,8 +138,6 @@ std::string shell(const std::string &cmd); // its stdout
 std::vector<std::string> words(const std::string &s);
 std::vector<std::string> lines(const std::string &text);
 std::vector<std::string> files(const std::string &dir); // sorted, but for . and ..
-// One write(), as the module applies each write whole.
-void put_file(const std::string &path, const std::string &text);
 // A whole port report: four LANs and the WAN, a line each.
 bool is_report(const std::string &out);
 

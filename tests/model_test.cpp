@@ -146,15 +146,11 @@ TEST(Model, PrintedText)
 	st.port[1] = { 3, 4294967295u, 7, 5001 };
 	st.port[2].until = 5000; // ends now: no longer printed
 	const std::string text = "# switchsim state; edit freely, one setting a line.\n"
-				 "# port link speed duplex [held down until: ms on the boot clock, boot id]\n"
-				 "lan0 up 1000 full\n"
-				 "lan1 3 4294967295 7 5001 "s + boot + "\n"
-				 "lan2 down 0 half\n"
-				 "lan3 down 0 half\n"
-				 "wan up 1000 full\n"
-				 "led green\n"
-				 "header off\n"
-				 "reg 0x0000009c 0x00000002\n";
+				 "# port link speed duplex "
+				 "[held down until: ms on the boot clock, boot id]\n"
+				 "lan0 up 1000 full\nlan1 3 4294967295 7 5001 "s + boot + "\n"
+				 "lan2 down 0 half\nlan3 down 0 half\nwan up 1000 full\n"
+				 "led green\nheader off\nreg 0x0000009c 0x00000002\n";
 	EXPECT_EQ(print(st), text);
 	char buf[SWM_TEXT_MAX];
 	EXPECT_EQ(swm_print(&st, &clk, buf, text.size() + 1), (int)text.size());
