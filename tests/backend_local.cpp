@@ -33,10 +33,7 @@ public:
 
 	bool can_inject(const std::string &, const std::string &) const override { return true; }
 
-	std::vector<std::string> seen(const std::vector<std::string> &want) const override
-	{
-		return want;
-	}
+	Args seen(const Args &want) const override { return want; }
 
 	bool preloaded() const override { return true; }
 	int cost() const override { return target().sanitized ? 10 : 1; }

@@ -3,27 +3,23 @@
 // each run applies only what it did itself.
 #include "harness.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
+#include <bitset>
+#include <cerrno>
 #include <chrono>
-#include <thread>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <dlfcn.h>
+#include <map>
 #include <net/if.h>
 #include <sys/socket.h>
-#include <cerrno>
-#include <cstring>
-#include <cstdio>
-#include <ctime>
-#include <map>
-#include <sstream>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
-
-using Args = std::vector<std::string>;
 
 struct Command {
 	Args argv;
@@ -34,14 +30,13 @@ struct Command {
 // What each port's line in the state file holds: "lan0 up 1000 full 73512 BOOT"
 std::map<std::string, std::vector<std::string>> state_lines(const std::string &text)
 {
-	std::map<std::string, std::vector<std::string>> lines;
-	std::istringstream in(text);
-	for (std::string line; std::getline(in, line);) {
+	std::map<std::string, std::vector<std::string>> got;
+	for (const std::string &line : lines(text)) {
 		std::vector<std::string> f = words(line);
 		if (!f.empty() && f[0][0] != '#')
-			lines[f[0] == "reg" ? f[0] + " " + f[1] : f[0]] = f;
+			got[f[0] == "reg" ? f[0] + " " + f[1] : f[0]] = f;
 	}
-	return lines;
+	return got;
 }
 
 TEST(Concurrency, TwoHundredMixedCommandsLoseNothing)
@@ -49,30 +44,35 @@ TEST(Concurrency, TwoHundredMixedCommandsLoseNothing)
 	SKIP_IN_ROUTER();
 	Sim sim;
 	std::vector<Command> cmds;
-	std::vector<std::string> cycles; // the digits of each link cycle
-	cmds.push_back({ sim.command({ "-l", "amber" }, true), true, false });
-	cmds.push_back({ sim.command({ "-e", "on" }, true), true, false });
+	auto tool = [&](const Args &args) {
+		cmds.push_back({ sim.command(args, true), true, false });
+	};
+	tool({ "-l", "amber" });
+	tool({ "-e", "on" });
 	cmds.push_back({ { SWITCHSIM_BIN, "set", "lan3", "up", "10", "half" }, false, false });
 	cmds.push_back({ { SWITCHSIM_BIN, "set", "wan", "up", "100", "half" }, false, false });
-	// Registers of their own, through the register tool itself.
-	const Args ethreg_argv = words(target().ethreg);
+	// Registers of their own, through the register tool itself; the state
+	// must then hold every update.
+	std::vector<Args> settings = {
+		{ "led", "amber" }, { "header", "on" }, { "lan3", "up", "10", "half" },
+		{ "wan", "up", "100", "half" }, { "reg", "0x0000009c", "0x00000002" },
+	};
 	for (int i = 0; i < 14; i++) {
-		char op[32];
-		std::snprintf(op, sizeof(op), "0x%08x=0x%08x", 0x100 + i, 0xa000 + i);
-		Args argv = ethreg_argv;
-		argv.insert(argv.end(), { "-i", "phy0", op });
-		cmds.push_back({ argv, false, false });
+		char addr[16], value[16];
+		std::snprintf(addr, sizeof(addr), "0x%08x", 0x100 + i);
+		std::snprintf(value, sizeof(value), "0x%08x", 0xa000 + i);
+		settings.push_back({ "reg", addr, value });
+		cmds.push_back({ words(target().ethreg), false, false });
+		cmds.back().argv.insert(cmds.back().argv.end(),
+					{ "-i", "phy0", std::string(addr) + "=" + value });
 	}
 	// One long link cycle among many short ones, on LAN0..LAN2 only: the
 	// set commands above own LAN3.
-	cmds.push_back({ sim.command({ "-w", "9", "-m", "5" }, true), true, false });
-	cycles.push_back("90101");
+	tool({ "-w", "9", "-m", "5" });
+	std::vector<std::string> cycles = { "90101" }; // the digits of each link cycle
 	for (int i = 0; i < 59; i++) {
-		int mask = i % 8;
-		cmds.push_back({ sim.command({ "-w", "0", "-m", std::to_string(mask) }, true), true, false });
-		char digits[8];
-		std::snprintf(digits, sizeof(digits), "0%d%d%d%d", 0, mask >> 2 & 1, mask >> 1 & 1, mask & 1);
-		cycles.push_back(digits);
+		tool({ "-w", "0", "-m", std::to_string(i % 8) });
+		cycles.push_back("00" + std::bitset<3>(i % 8).to_string());
 	}
 	size_t reports = 200 - cmds.size();
 	while (cmds.size() < 200)
@@ -114,19 +114,9 @@ TEST(Concurrency, TwoHundredMixedCommandsLoseNothing)
 			<< ::testing::PrintToString(cmds[i].argv) << ": status " << st;
 	}
 
-	// Every update is in the state.
 	auto st = state_lines(sim.read("state"));
-	EXPECT_EQ(st["led"], (Args{ "led", "amber" }));
-	EXPECT_EQ(st["header"], (Args{ "header", "on" }));
-	EXPECT_EQ(st["lan3"], (Args{ "lan3", "up", "10", "half" }));
-	EXPECT_EQ(st["wan"], (Args{ "wan", "up", "100", "half" }));
-	EXPECT_EQ(st["reg 0x0000009c"], (Args{ "reg", "0x0000009c", "0x00000002" }));
-	for (int i = 0; i < 14; i++) {
-		char addr[16], value[16];
-		std::snprintf(addr, sizeof(addr), "0x%08x", 0x100 + i);
-		std::snprintf(value, sizeof(value), "0x%08x", 0xa000 + i);
-		EXPECT_EQ(st[std::string("reg ") + addr], (Args{ "reg", addr, value }));
-	}
+	for (const Args &set : settings)
+		EXPECT_EQ(st[set[0] == "reg" ? "reg " + set[1] : set[0]], set);
 	// The long cycle holds LAN0 and LAN2, whatever ran after it.
 	for (const char *lan : { "lan0", "lan2" }) {
 		ASSERT_EQ(st[lan].size(), 6u) << lan;
@@ -135,8 +125,7 @@ TEST(Concurrency, TwoHundredMixedCommandsLoseNothing)
 	}
 
 	// Every request and every cycle is in the log, each once.
-	Result last = sim.exec({ "/bin/true" }, false);
-	std::vector<std::string> log = last.log;
+	std::vector<std::string> log = sim.exec({ "/bin/true" }, false).log;
 	EXPECT_EQ(grep(log, "ioctl S 0x8948 ").size(), reports);
 	EXPECT_EQ(grep(log, "ioctl S 0x89ff ").size(), 1u);
 	EXPECT_EQ(grep(log, "ioctl S 0x89fe ").size(), 1u);

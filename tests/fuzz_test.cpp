@@ -4,8 +4,6 @@
 // failure prints the seed that replays it alone.
 #include "harness.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <random>
 #include <regex>
@@ -28,8 +26,7 @@ std::vector<std::string> random_command_line(std::mt19937 &rng)
 		"-s", "--", "%s%n", "\t", "a b",
 	};
 	std::vector<std::string> args;
-	int n = static_cast<int>(rng() % 7);
-	for (int i = 0; i < n; i++) {
+	for (unsigned n = rng() % 7; n; n--) {
 		std::string a;
 		switch (rng() % 4) {
 		case 0:

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause
 #include "harness.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -38,37 +36,35 @@ static std::string target_file;
 
 const Target &target()
 {
-	static Target t;
-	static bool loaded = false;
-	if (loaded)
+	static const Target t = [] {
+		Target t;
+		std::ifstream in(target_file);
+		if (!in)
+			ADD_FAILURE() << "no target description: "
+				      << "run with --target=BUILD/target.conf";
+		std::map<std::string, std::string> kv;
+		for (std::string line; std::getline(in, line);) {
+			size_t eq = line.find('=');
+			if (eq != std::string::npos)
+				kv[line.substr(0, eq)] = line.substr(eq + 1);
+		}
+		using T = Target;
+		for (auto f : { std::make_pair("name", &T::name), { "tool", &T::tool },
+				{ "preload", &T::preload }, { "probe", &T::probe },
+				{ "ethreg", &T::ethreg }, { "runner", &T::runner },
+				{ "readelf", &T::readelf }, { "strip", &T::strip },
+				{ "backend", &T::backend }, { "module", &T::module },
+				{ "nm", &T::nm }, { "strerror", &T::strerror },
+				{ "state_dir", &T::state_dir }, { "needed", &T::needed } })
+			t.*f.second = kv[f.first];
+		for (auto f : { std::make_pair("static", &T::is_static),
+				{ "big_endian", &T::big_endian }, { "sanitized", &T::sanitized } })
+			t.*f.second = kv[f.first] == "1";
+		t.pointer_size = std::atoi(kv["pointer_size"].c_str());
+		t.ifreq_size = std::atoi(kv["ifreq_size"].c_str());
+		t.size_budget = std::atol(kv["size_budget"].c_str());
 		return t;
-	loaded = true;
-	std::ifstream in(target_file);
-	if (!in) {
-		ADD_FAILURE() << "no target description: run with --target=BUILD/target.conf";
-		return t;
-	}
-	std::map<std::string, std::string> kv;
-	for (std::string line; std::getline(in, line);) {
-		auto eq = line.find('=');
-		if (eq != std::string::npos)
-			kv[line.substr(0, eq)] = line.substr(eq + 1);
-	}
-	using T = Target;
-	for (auto f : { std::make_pair("name", &T::name), { "tool", &T::tool },
-			{ "floor", &T::floor }, { "preload", &T::preload }, { "probe", &T::probe },
-			{ "ethreg", &T::ethreg }, { "runner", &T::runner },
-			{ "readelf", &T::readelf }, { "strip", &T::strip }, { "libc", &T::libc },
-			{ "backend", &T::backend }, { "module", &T::module }, { "nm", &T::nm },
-			{ "strerror", &T::strerror }, { "state_dir", &T::state_dir },
-			{ "needed", &T::needed } })
-		t.*f.second = kv[f.first];
-	for (auto f : { std::make_pair("static", &T::is_static), { "big_endian", &T::big_endian },
-			{ "sanitized", &T::sanitized } })
-		t.*f.second = kv[f.first] == "1";
-	t.pointer_size = std::atoi(kv["pointer_size"].c_str());
-	t.ifreq_size = std::atoi(kv["ifreq_size"].c_str());
-	t.size_budget = std::atol(kv["size_budget"].c_str());
+	}();
 	return t;
 }
 
@@ -88,8 +84,6 @@ void put_file(const std::string &path, const std::string &text)
 		close(fd);
 }
 
-Sim::Sim() : Sim("switch") {}
-
 Sim::Sim(const std::string &subdir)
 	: top_([] {
 		  char tmpl[] = "/tmp/vok_eth_test.XXXXXX";
@@ -108,21 +102,6 @@ Sim::~Sim()
 	std::string cmd = "rm -rf '" + top_ + "'";
 	if (std::system(cmd.c_str()) != 0)
 		std::fprintf(stderr, "could not remove %s\n", top_.c_str());
-}
-
-void Sim::in_child(std::function<void()> setup)
-{
-	in_child_ = std::move(setup);
-}
-
-void Sim::setenv(const std::string &name, const std::string &value)
-{
-	env_.emplace_back(name, value);
-}
-
-void Sim::write(const std::string &name, const std::string &text)
-{
-	put_file(dir + "/" + name, text);
 }
 
 static std::string slurp(const std::string &path)
@@ -281,30 +260,20 @@ std::vector<std::string> Sim::command(const std::vector<std::string> &args, bool
 	std::vector<std::string> argv;
 	if (t.cross()) {
 		argv = words(t.runner);
-		if (preload) {
-			argv.push_back("-E");
-			argv.push_back("LD_PRELOAD=" + t.preload);
-		}
+		if (preload)
+			argv.insert(argv.end(), { "-E", "LD_PRELOAD=" + t.preload });
 	}
 	argv.push_back(t.tool);
 	argv.insert(argv.end(), args.begin(), args.end());
 	return argv;
 }
 
-Result Sim::run(const std::vector<std::string> &args, bool preload,
-		const std::string &stdout_path) const
+Result Sim::run(const std::vector<std::string> &args, bool preload) const
 {
-	std::vector<std::string> argv = command(args, preload);
-	if (!stdout_path.empty()) {
-		// Let the shell point stdout elsewhere, e.g. at /dev/full.
-		std::string cmd = "exec";
-		for (const auto &a : argv)
-			cmd += " '" + a + "'";
-		argv = { "/bin/sh", "-c", cmd + " >" + stdout_path };
-	}
-	return backend().run(*this, argv, preload);
+	return backend().run(*this, command(args, preload), preload);
 }
 
+// The bytes the target holds for v, as lower-case hex.
 static std::string hex_bytes(uint32_t v, int n)
 {
 	std::string s;
@@ -317,40 +286,19 @@ static std::string hex_bytes(uint32_t v, int n)
 	return s;
 }
 
-std::string hex_u16(uint16_t v) { return hex_bytes(v, 2); }
-std::string hex_u32(uint32_t v) { return hex_bytes(v, 4); }
-
-std::string expected_block()
+std::string request(unsigned code, uint16_t flags)
 {
 	const Target &t = target();
-	std::string block = "70687930" + std::string(2 * 12, '0');
-	block += std::string(2 * t.pointer_size, '*');
-	block += std::string(2 * (t.ifreq_size - 16 - t.pointer_size), '0');
-	return block;
-}
-
-bool one_line(const std::string &err)
-{
-	return !err.empty() && err.find('\n') == err.size() - 1;
-}
-
-bool ends_with_usage(const std::string &err)
-{
-	size_t n = std::strlen(kUsage);
-	return err.size() >= n && err.compare(err.size() - n, n, kUsage) == 0;
-}
-
-::testing::AssertionResult starts(const std::vector<std::string> &lines,
-				  const std::vector<std::string> &prefixes)
-{
-	bool ok = lines.size() == prefixes.size();
-	for (size_t i = 0; ok && i < lines.size(); i++)
-		ok = lines[i].rfind(prefixes[i], 0) == 0;
-	if (ok)
-		return ::testing::AssertionSuccess();
-	return ::testing::AssertionFailure()
-	       << ::testing::PrintToString(lines) << " do not start with "
-	       << ::testing::PrintToString(prefixes);
+	char c[8];
+	std::snprintf(c, sizeof(c), "%04x", code);
+	// "phy0", NUL-padded, the rest zero but for the data pointer, which the
+	// log shows as '*'.
+	std::string line = "ioctl S 0x" + std::string(c) + " block=70687930" +
+			   std::string(2 * 12, '0') + std::string(2 * t.pointer_size, '*') +
+			   std::string(2 * (t.ifreq_size - 16 - t.pointer_size), '0') + " data=";
+	for (uint32_t i = 0; code == 0x8948 && i < 20; i++)
+		line += hex_bytes(i < 5 ? i : 0, 4);
+	return code == 0x8948 ? line : line + hex_bytes(flags, 2);
 }
 
 std::vector<std::string> grep(const std::vector<std::string> &lines, const std::string &prefix)
@@ -360,11 +308,6 @@ std::vector<std::string> grep(const std::vector<std::string> &lines, const std::
 		if (l.compare(0, prefix.size(), prefix) == 0)
 			hits.push_back(l);
 	return hits;
-}
-
-const Backend &backend()
-{
-	return target().kernel() ? router_backend() : local_backend();
 }
 
 int main(int argc, char **argv)

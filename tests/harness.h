@@ -9,23 +9,25 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+using Args = std::vector<std::string>;
+
 // One build of the tool, described by the target.conf that its build wrote.
 struct Target {
-	std::string name, tool, floor, preload, ethreg, runner, readelf, strip, nm;
+	std::string name, tool, preload, ethreg, runner, readelf, strip, nm;
 	// A program that abuses the preloaded switch (tests/preload_probe.cpp).
 	std::string probe;
 	// "kernel": inside the emulated router, against the switch driver
 	// module, whose state and log are in state_dir; otherwise against the
 	// preloaded simulated switch.
 	std::string backend, module, state_dir;
-	// The tool's C library ("glibc", "musl"), the library it is NEEDED as
-	// (empty when static), and a program that prints its error texts.
-	std::string libc, needed, strerror;
-	bool is_static = false;
-	bool big_endian = false;
+	// The C library the tool is NEEDED as (empty when static), and a program
+	// that prints that library's error texts.
+	std::string needed, strerror;
+	bool is_static = false, big_endian = false;
 	bool sanitized = false; // not the shipped binary: no budget applies
 	int pointer_size = 0, ifreq_size = 0;
 	long size_budget = 0;
@@ -39,24 +41,29 @@ struct Result {
 	std::string out, err;
 	std::vector<std::string> log;
 };
+// What a run gave back, to compare whole: exit status, stdout, stderr.
+using Outcome = std::tuple<int, std::string, std::string>;
+inline Outcome outcome(const Result &r) { return Outcome(r.status, r.out, r.err); }
+
+// One write(), as the module applies each write whole.
+void put_file(const std::string &path, const std::string &text);
 
 // A fresh simulated switch in a directory of its own, removed afterwards;
 // in the emulated router, the driver module put back to its default state.
 class Sim {
 public:
-	Sim();
 	// The state directory is this name inside the private one.
-	explicit Sim(const std::string &subdir);
+	explicit Sim(const std::string &subdir = "switch");
 	~Sim();
 	Sim(const Sim &) = delete;
 	Sim &operator=(const Sim &) = delete;
 
 	// A fault to inject (SWITCHSIM_FAIL_*), or any other variable for the run.
-	void setenv(const std::string &name, const std::string &value);
+	void setenv(const std::string &name, const std::string &v) { env_.emplace_back(name, v); }
 	const std::vector<std::pair<std::string, std::string>> &env() const { return env_; }
 	// Runs in the child just before exec, e.g. to drop privileges.
-	void in_child(std::function<void()> setup);
-	void write(const std::string &name, const std::string &text);
+	void in_child(std::function<void()> setup) { in_child_ = std::move(setup); }
+	void write(const std::string &name, const std::string &t) { put_file(dir + "/" + name, t); }
 	// A path beside the state directory, for the test's own files: the
 	// switch refuses a directory that holds anything but its own.
 	std::string beside(const std::string &name) const { return top_ + "/" + name; }
@@ -64,15 +71,13 @@ public:
 
 	// Runs the tool with args, on an empty request log; preload=false leaves
 	// the kernel to answer.
-	Result run(const std::vector<std::string> &args, bool preload = true,
-		   const std::string &stdout_path = "") const;
+	Result run(const Args &args, bool preload = true) const;
 	// Runs any command with the simulated switch's environment; several
 	// processes may run commands of one Sim at once. setup runs in the
 	// child before in_child's.
-	Result exec(const std::vector<std::string> &argv, bool preload,
-		    void (*setup)() = nullptr) const;
+	Result exec(const Args &argv, bool preload, void (*setup)() = nullptr) const;
 	// The command line that runs the tool with args, as run() does.
-	std::vector<std::string> command(const std::vector<std::string> &args, bool preload) const;
+	Args command(const Args &args, bool preload) const;
 
 private:
 	const std::string top_;
@@ -97,12 +102,11 @@ public:
 	virtual void close(const std::string &dir) const = 0;
 	// Runs argv, the tool's command line, with sim's state and faults on an
 	// empty log; driver=false: with no simulated switch at all.
-	virtual Result run(const Sim &sim, const std::vector<std::string> &argv,
-			   bool driver) const = 0;
+	virtual Result run(const Sim &sim, const Args &argv, bool driver) const = 0;
 	// Whether it can make the fault SWITCHSIM_FAIL_* asks for.
 	virtual bool can_inject(const std::string &name, const std::string &value) const = 0;
 	// The log lines of want that its driver can see.
-	virtual std::vector<std::string> seen(const std::vector<std::string> &want) const = 0;
+	virtual Args seen(const Args &want) const = 0;
 	// On the build machine: the preloaded switch's own files, command and
 	// environment are here, and its programs (binutils, strace, stdbuf).
 	virtual bool preloaded() const = 0;
@@ -111,9 +115,9 @@ public:
 	// Gives the switch's state to uid; false where it stays root's.
 	virtual bool give_state(const Sim &sim, unsigned uid) const = 0;
 };
-const Backend &backend();
 const Backend &local_backend();
 const Backend &router_backend();
+inline const Backend &backend() { return target().kernel() ? router_backend() : local_backend(); }
 
 // The text the tool's own C library gives errno err.
 std::string errtext(int err);
@@ -121,30 +125,19 @@ inline bool can_inject(const std::string &name, const std::string &value)
 {
 	return backend().can_inject(name, value);
 }
-inline std::vector<std::string> seen(const std::vector<std::string> &want)
-{
-	return backend().seen(want);
-}
+inline Args seen(const Args &want) { return backend().seen(want); }
 
-// The bytes the target holds for a value, as lower-case hex.
-std::string hex_u16(uint16_t v);
-std::string hex_u32(uint32_t v);
-// The request block the tool must send: "phy0", NUL-padded, the rest zero
-// but for the data pointer, which the log shows as '*'.
-std::string expected_block();
+// The log line of the tool's request code: its data is the two bytes of
+// flags, or for the status (0x8948) the zeroed record with unit numbers.
+std::string request(unsigned code, uint16_t flags = 0);
 // Log lines that start with prefix.
 std::vector<std::string> grep(const std::vector<std::string> &lines, const std::string &prefix);
-// Each line starts with its prefix, one line for each.
-::testing::AssertionResult starts(const std::vector<std::string> &lines,
-				  const std::vector<std::string> &prefixes);
 // "51" -> "3531"
 std::string hex(const std::string &s);
 std::string shell(const std::string &cmd); // its stdout
 std::vector<std::string> words(const std::string &s);
 std::vector<std::string> lines(const std::string &text);
 std::vector<std::string> files(const std::string &dir); // sorted, but for . and ..
-// One write(), as the module applies each write whole.
-void put_file(const std::string &path, const std::string &text);
 // A whole port report: four LANs and the WAN, a line each.
 bool is_report(const std::string &out);
 
@@ -171,8 +164,12 @@ void become_nobody();
 
 extern const char kUsage[];
 // Exactly one line: a message and its newline.
-bool one_line(const std::string &err);
+inline bool one_line(const std::string &e) { return !e.empty() && e.find('\n') == e.size() - 1; }
 // stderr ends with the usage text.
-bool ends_with_usage(const std::string &err);
+inline bool ends_with_usage(const std::string &err)
+{
+	size_t n = std::char_traits<char>::length(kUsage);
+	return err.size() >= n && err.compare(err.size() - n, n, kUsage) == 0;
+}
 
 #endif

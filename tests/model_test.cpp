@@ -97,12 +97,10 @@ TEST(Model, StateTextParses)
 		{ "lan0 on 1 full", -EINVAL, 1, port_why, nullptr },
 		{ "lan0 up 4294967296 full", -EINVAL, 1, port_why, nullptr },
 		{ "# ok\nled 4294967296", -EINVAL, 2, what, nullptr },
-		{ "led 0x", -EINVAL, 1, what, nullptr },
-		{ "led", -EINVAL, 1, what, nullptr },
+		{ "led 0x", -EINVAL, 1, what, nullptr }, { "led", -EINVAL, 1, what, nullptr },
 		{ "led on", -EINVAL, 1, what, nullptr },
 		{ "header amber", -EINVAL, 1, what, nullptr },
-		{ "reg 1", -EINVAL, 1, what, nullptr },
-		{ "reg 1 2 3", -EINVAL, 1, what, nullptr },
+		{ "reg 1", -EINVAL, 1, what, nullptr }, { "reg 1 2 3", -EINVAL, 1, what, nullptr },
 		{ "led amber # x", -EINVAL, 1, what, nullptr },
 		{ "reg 0x 1", -EINVAL, 1, what, nullptr },
 		{ "LAN0 up 1000 full", -EINVAL, 1, what, nullptr },
@@ -148,15 +146,11 @@ TEST(Model, PrintedText)
 	st.port[1] = { 3, 4294967295u, 7, 5001 };
 	st.port[2].until = 5000; // ends now: no longer printed
 	const std::string text = "# switchsim state; edit freely, one setting a line.\n"
-				 "# port link speed duplex [held down until: ms on the boot clock, boot id]\n"
-				 "lan0 up 1000 full\n"
-				 "lan1 3 4294967295 7 5001 "s + boot + "\n"
-				 "lan2 down 0 half\n"
-				 "lan3 down 0 half\n"
-				 "wan up 1000 full\n"
-				 "led green\n"
-				 "header off\n"
-				 "reg 0x0000009c 0x00000002\n";
+				 "# port link speed duplex "
+				 "[held down until: ms on the boot clock, boot id]\n"
+				 "lan0 up 1000 full\nlan1 3 4294967295 7 5001 "s + boot + "\n"
+				 "lan2 down 0 half\nlan3 down 0 half\nwan up 1000 full\n"
+				 "led green\nheader off\nreg 0x0000009c 0x00000002\n";
 	EXPECT_EQ(print(st), text);
 	char buf[SWM_TEXT_MAX];
 	EXPECT_EQ(swm_print(&st, &clk, buf, text.size() + 1), (int)text.size());
@@ -172,24 +166,13 @@ TEST(Model, NumbersAreDecimalOrHexU32)
 		int ret;
 		uint32_t v;
 	} cases[] = {
-		{ "0", 0, 0 },
-		{ "010", 0, 10 },
-		{ "000000000000000000000000000001", 0, 1 },
-		{ "4294967295", 0, 4294967295u },
-		{ "0xffffffff", 0, 4294967295u },
-		{ "0X1f", 0, 31 },
-		{ "0x00000000000000000000000000001", 0, 1 },
-		{ "4294967296", -EINVAL, 0 },
-		{ "42949672950", -EINVAL, 0 },
-		{ "0x100000000", -EINVAL, 0 },
-		{ "0x", -EINVAL, 0 },
-		{ "", -EINVAL, 0 },
-		{ "+1", -EINVAL, 0 },
-		{ "-1", -EINVAL, 0 },
-		{ "1a", -EINVAL, 0 },
-		{ "0xg", -EINVAL, 0 },
-		{ " 1", -EINVAL, 0 },
-		{ "1\n", -EINVAL, 0 },
+		{ "0", 0, 0 }, { "010", 0, 10 }, { "000000000000000000000000000001", 0, 1 },
+		{ "4294967295", 0, 4294967295u }, { "0xffffffff", 0, 4294967295u },
+		{ "0X1f", 0, 31 }, { "0x00000000000000000000000000001", 0, 1 },
+		{ "4294967296", -EINVAL, 0 }, { "42949672950", -EINVAL, 0 },
+		{ "0x100000000", -EINVAL, 0 }, { "0x", -EINVAL, 0 }, { "", -EINVAL, 0 },
+		{ "+1", -EINVAL, 0 }, { "-1", -EINVAL, 0 }, { "1a", -EINVAL, 0 },
+		{ "0xg", -EINVAL, 0 }, { " 1", -EINVAL, 0 }, { "1\n", -EINVAL, 0 },
 	};
 	for (const auto &c : cases) {
 		uint32_t v = 12345;
@@ -244,12 +227,9 @@ TEST(Model, LinkCycleHoldsLanPortsUntilTheLastEnds)
 		{ "20000", { 7 }, 0, { 7 } },
 		// Never past the longest hold the parser takes.
 		{ "90001", {}, 0, { 9999999999999999999u }, 9999999999999999999u - 1000 },
-		{ "3010", {}, -EINVAL, {} },
-		{ "301011", {}, -EINVAL, {} },
-		{ "30121", {}, -EINVAL, {} },
-		{ "a0101", {}, -EINVAL, {} },
-		{ "3010\n", {}, -EINVAL, {} },
-		{ " 0101", {}, -EINVAL, {} },
+		{ "3010", {}, -EINVAL, {} }, { "301011", {}, -EINVAL, {} },
+		{ "30121", {}, -EINVAL, {} }, { "a0101", {}, -EINVAL, {} },
+		{ "3010\n", {}, -EINVAL, {} }, { " 0101", {}, -EINVAL, {} },
 		{ "3010\0"s, {}, -EINVAL, {} },
 	};
 	for (const auto &c : cases) {
@@ -270,9 +250,7 @@ TEST(Model, PortReadsDownWhileHeld)
 		uint64_t until, now;
 		bool held;
 	} cases[] = {
-		{ 0, 0, false },
-		{ 5000, 4999, true },
-		{ 5000, 5000, false },
+		{ 0, 0, false }, { 5000, 4999, true }, { 5000, 5000, false },
 		{ UINT64_MAX, UINT64_MAX - 1, true },
 	};
 	for (const auto &c : cases) {
@@ -300,8 +278,8 @@ TEST(Model, LedAndHeaderValues)
 		int ret;
 	} cases[] = {
 		{ swm_set_led, 0, 0 },	   { swm_set_led, 2, 0 },      { swm_set_led, 3, -EINVAL },
-		{ swm_set_led, 0xffff, -EINVAL }, { swm_set_header, 1, 0 }, { swm_set_header, 2, -EINVAL },
-		{ swm_set_header, 0x100, -EINVAL },
+		{ swm_set_led, 0xffff, -EINVAL }, { swm_set_header, 1, 0 },
+		{ swm_set_header, 2, -EINVAL }, { swm_set_header, 0x100, -EINVAL },
 	};
 	for (const auto &c : cases) {
 		swm_state st;

@@ -3,10 +3,7 @@
 // it opens, and what of a path reaches the shell.
 #include "harness.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -15,8 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-using Args = std::vector<std::string>;
 
 const char kSecret[] = "root only\n";
 
@@ -34,10 +29,12 @@ void as_other_user(const std::function<void()> &plant)
 	ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "could not act as uid " << kNobody;
 }
 
-void make_dir(const std::string &path, mode_t mode)
+// Made with mode, whatever the umask; returns path.
+std::string make_dir(const std::string &path, mode_t mode)
 {
-	ASSERT_EQ(mkdir(path.c_str(), mode), 0) << path;
-	ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
+	EXPECT_EQ(mkdir(path.c_str(), mode), 0) << path;
+	EXPECT_EQ(chmod(path.c_str(), mode), 0) << path;
+	return path;
 }
 
 // A root-only file beside a shared directory with /tmp's mode, for
@@ -69,38 +66,28 @@ TEST(StateDir, RefusesADirectoryOthersCouldChange)
 	} cases[] = {
 		{ "made by another user, with traps",
 		  [](const Shared &s) {
-			  std::string d = s.shared + "/switchsim";
+			  std::string d = s.shared + "/switchsim", script = d + "/no-such-ethreg";
 			  as_other_user([&] {
 				  if (mkdir(d.c_str(), 0755) != 0 ||
 				      symlink(s.secret.c_str(), (d + "/log").c_str()) != 0 ||
 				      symlink(s.secret.c_str(), (d + "/switch_phy").c_str()) != 0 ||
 				      mkfifo((d + "/state").c_str(), 0666) != 0)
 					  _exit(1);
-				  std::string script = d + "/no-such-ethreg";
-				  FILE *f = fopen(script.c_str(), "w");
-				  if (!f)
+				  put_file(script, "#!/bin/sh\ntouch '" + s.shared + "/ran'\n");
+				  if (chmod(script.c_str(), 0755) != 0)
 					  _exit(1);
-				  fprintf(f, "#!/bin/sh\ntouch '%s/ran'\n", s.shared.c_str());
-				  fclose(f);
-				  chmod(script.c_str(), 0755);
 			  });
 			  return d;
 		  } },
 		{ "ours, but anyone may write in it",
-		  [](const Shared &s) {
-			  make_dir(s.shared + "/open", 0777);
-			  return s.shared + "/open";
-		  } },
+		  [](const Shared &s) { return make_dir(s.shared + "/open", 0777); } },
 		{ "ours, but the group may write in it",
-		  [](const Shared &s) {
-			  make_dir(s.shared + "/group", 0770);
-			  return s.shared + "/group";
-		  } },
+		  [](const Shared &s) { return make_dir(s.shared + "/group", 0770); } },
 		{ "another user's link to ours",
 		  [](const Shared &s) {
-			  make_dir(s.sim.dir + "/mine", 0700);
+			  std::string mine = make_dir(s.sim.dir + "/mine", 0700);
 			  as_other_user([&] {
-				  if (symlink((s.sim.dir + "/mine").c_str(), (s.shared + "/link").c_str()) != 0)
+				  if (symlink(mine.c_str(), (s.shared + "/link").c_str()) != 0)
 					  _exit(1);
 			  });
 			  return s.shared + "/link";
@@ -123,21 +110,19 @@ TEST(StateDir, RefusesADirectoryOthersCouldChange)
 			  memcpy(a.sun_path, log.c_str(), log.size() + 1);
 			  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)), 0);
 			  close(fd);
-			  FILE *f = fopen((s.target + "/state.Ab12Cd").c_str(), "w");
-			  fclose(f);
+			  put_file(s.target + "/state.Ab12Cd", "");
 			  return s.target;
 		  } },
 		{ "ours, inside a directory anyone may change",
 		  [](const Shared &s) {
 			  make_dir(s.sim.dir + "/loose", 0777);
-			  make_dir(s.sim.dir + "/loose/switchsim", 0700);
-			  return s.sim.dir + "/loose/switchsim";
+			  return make_dir(s.sim.dir + "/loose/switchsim", 0700);
 		  } },
 	};
 	std::vector<Args> tool_runs = { { "-s" }, { "-w", "5" }, { "-l", "amber" }, { "-e", "on" } };
-	std::vector<Args> switchsim_runs = { { "show" },	   { "log" },
-					     { "reset" },	   { "set", "lan0", "down" },
-					     { "set", "led", "off" }, { "run", "/bin/true" } };
+	std::vector<Args> switchsim_runs = { { "show" }, { "log" }, { "reset" },
+					     { "set", "lan0", "down" }, { "set", "led", "off" },
+					     { "run", "/bin/true" } };
 	for (const auto &c : cases) {
 		Shared s;
 		std::string dir = c.plant(s);
@@ -166,47 +151,40 @@ TEST(StateDir, RefusesADirectoryOthersCouldChange)
 TEST(StateDir, FilesAreOpenedOnlyAsRegularFiles)
 {
 	SKIP_IN_ROUTER();
+	const std::string kNotRegular = "not a regular file";
 	struct Case {
-		const char *name;
-		void (*plant)(const Sim &sim);
+		const char *file;
+		char kind; // 'l' a link to a file, 'p' a FIFO, 'd' a directory, 'f' a file
 		Args args;
-		int status;
-		const char *err; // after "switchsim: DIR/"
+		std::string why;
 	} cases[] = {
-		{ "log links to a file",
-		  [](const Sim &sim) { symlink(sim.beside("secret").c_str(), (sim.dir + "/log").c_str()); },
-		  { "-l", "amber" }, 2, "log: not a regular file\n" },
-		{ "state links to a file",
-		  [](const Sim &sim) { symlink(sim.beside("secret").c_str(), (sim.dir + "/state").c_str()); },
-		  { "-s" }, 2, "state: not a regular file\n" },
-		{ "state is a FIFO", [](const Sim &sim) { mkfifo((sim.dir + "/state").c_str(), 0600); },
-		  { "-s" }, 2, "state: not a regular file\n" },
-		{ "state is a directory", [](const Sim &sim) { mkdir((sim.dir + "/state").c_str(), 0700); },
-		  { "-s" }, 2, "state: not a regular file\n" },
-		{ "lock links to a file",
-		  [](const Sim &sim) { symlink(sim.beside("secret").c_str(), (sim.dir + "/lock").c_str()); },
-		  { "-l", "amber" }, 2, "lock: not a regular file\n" },
-		{ "switch_phy links to a file",
-		  [](const Sim &sim) {
-			  symlink(sim.beside("secret").c_str(), (sim.dir + "/switch_phy").c_str());
-		  },
-		  { "-w", "3", "-m", "0" }, 2, "switch_phy: not a regular file\n" },
-		{ "log.old is a directory", [](const Sim &sim) { mkdir((sim.dir + "/log.old").c_str(), 0700); },
-		  { "-l", "amber" }, 2, "log.old: not a regular file\n" },
-		{ "a file that is not the switch's",
-		  [](const Sim &sim) { std::fclose(std::fopen((sim.dir + "/notes").c_str(), "w")); },
-		  { "-l", "amber" }, 2, "notes: not the simulated switch's: give it an empty directory of its own\n" },
+		{ "log", 'l', { "-l", "amber" }, kNotRegular },
+		{ "state", 'l', { "-s" }, kNotRegular },
+		{ "state", 'p', { "-s" }, kNotRegular },
+		{ "state", 'd', { "-s" }, kNotRegular },
+		{ "lock", 'l', { "-l", "amber" }, kNotRegular },
+		{ "switch_phy", 'l', { "-w", "3", "-m", "0" }, kNotRegular },
+		{ "log.old", 'd', { "-l", "amber" }, kNotRegular },
+		{ "notes", 'f', { "-l", "amber" },
+		  "not the simulated switch's: give it an empty directory of its own" },
 	};
 	for (const auto &c : cases) {
+		std::string name = c.file + std::string(1, c.kind);
 		Sim sim;
 		sim.write("../secret", "lan0 down 0 half\n");
-		c.plant(sim);
+		std::string path = sim.dir + "/" + c.file;
+		if (c.kind == 'f')
+			put_file(path, "");
+		int made = c.kind == 'l' ? symlink(sim.beside("secret").c_str(), path.c_str())
+			   : c.kind == 'p' ? mkfifo(path.c_str(), 0600)
+			   : c.kind == 'd' ? mkdir(path.c_str(), 0700)
+					   : 0;
+		ASSERT_EQ(made, 0) << name;
 		// Not run(): that starts by removing the log.
 		Result r = sim.exec(sim.command(c.args, true), true);
-		EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
-		EXPECT_EQ(r.out, "") << c.name;
-		EXPECT_EQ(r.err, c.err ? "switchsim: " + sim.dir + "/" + c.err : "") << c.name;
-		EXPECT_EQ(sim.read("../secret"), "lan0 down 0 half\n") << c.name;
+		std::string err = "switchsim: " + path + ": " + c.why + "\n";
+		EXPECT_EQ(outcome(r), Outcome(2, "", err)) << name;
+		EXPECT_EQ(sim.read("../secret"), "lan0 down 0 half\n") << name;
 	}
 }
 
@@ -334,39 +312,30 @@ TEST(Faults, MalformedValuesStopTheRunBeforeAnything)
 	SKIP_IN_ROUTER();
 	struct Case {
 		Args args;
-		const char *var, *value;
+		const char *var;
+		std::vector<const char *> values;
 	} cases[] = {
-		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "256" },
-		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "0" },
-		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "-1" },
-		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", "gone" },
-		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "signal:0" },
-		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "signal:abc" },
-		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "signal:128" },
-		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "signal:" },
-		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM", "ECHILDREN" },
-		{ { "-w", "5" }, "SWITCHSIM_FAIL_PROC", "2" },
-		{ { "-w", "5" }, "SWITCHSIM_FAIL_PROC", "yes" },
-		{ { "-s" }, "SWITCHSIM_FAIL_IOCTL", "0x8948" },
-		{ { "-s" }, "SWITCHSIM_FAIL_IOCTL", "0x8948:" },
-		{ { "-s" }, "SWITCHSIM_FAIL_IOCTL", "0x8948:EBOGUS" },
-		{ { "-s" }, "SWITCHSIM_FAIL_IOCTL", "0x1234:EIO" },
-		{ { "-s" }, "SWITCHSIM_FAIL_IOCTL", ":EIO" },
-		{ { "-s" }, "SWITCHSIM_FAIL_SOCKET", "EBOGUS" },
-		{ { "-s" }, "SWITCHSIM_FAIL_SOCKET", "0" },
-		{ { "-s" }, "SWITCHSIM_FAIL_SOCKET", "4096" },
+		{ { "-e", "on" }, "SWITCHSIM_FAIL_ETHREG", { "256", "0", "-1", "gone" } },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_SYSTEM",
+		  { "signal:0", "signal:abc", "signal:128", "signal:", "ECHILDREN" } },
+		{ { "-w", "5" }, "SWITCHSIM_FAIL_PROC", { "2", "yes" } },
+		{ { "-s" }, "SWITCHSIM_FAIL_IOCTL",
+		  { "0x8948", "0x8948:", "0x8948:EBOGUS", "0x1234:EIO", ":EIO" } },
+		{ { "-s" }, "SWITCHSIM_FAIL_SOCKET", { "EBOGUS", "0", "4096" } },
 	};
-	for (const auto &c : cases) {
-		std::string name = std::string(c.var) + "=" + c.value;
-		Sim sim;
-		sim.setenv(c.var, c.value);
-		Result r = sim.run(c.args);
-		EXPECT_EQ(r.status, 2) << name;
-		EXPECT_EQ(r.out, "") << name;
-		EXPECT_TRUE(one_line(r.err)) << name << ": " << r.err;
-		EXPECT_EQ(r.err.rfind("switchsim: " + name + ": ", 0), 0u) << name << ": " << r.err;
-		EXPECT_TRUE(r.log.empty()) << name;
-	}
+	for (const auto &c : cases)
+		for (const char *value : c.values) {
+			std::string name = std::string(c.var) + "=" + value;
+			Sim sim;
+			sim.setenv(c.var, value);
+			Result r = sim.run(c.args);
+			EXPECT_EQ(r.status, 2) << name;
+			EXPECT_EQ(r.out, "") << name;
+			EXPECT_TRUE(one_line(r.err)) << name << ": " << r.err;
+			EXPECT_EQ(r.err.rfind("switchsim: " + name + ": ", 0), 0u)
+				<< name << ": " << r.err;
+			EXPECT_TRUE(r.log.empty()) << name;
+		}
 }
 
 } // namespace
