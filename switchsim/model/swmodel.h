@@ -39,8 +39,8 @@ extern "C" {
  * 32-bit number (10 digits), every port held, every register set.
  */
 #define SWM_TEXT_MAX	(sizeof(SWM_TEXT_HEAD) +					\
-			 SWM_PORTS * (sizeof("lan0 4294967295 4294967295 4294967295  \n") + \
-				      SWM_HOLD_DIGITS + SWM_BOOT_LEN) +			\
+			 SWM_PORTS * (sizeof("lan0 4294967295 4294967295 4294967295\n") + \
+				      2 + SWM_HOLD_DIGITS + SWM_BOOT_LEN) +		\
 			 sizeof("led 4294967295\nheader 4294967295\n") +		\
 			 SWM_REGS * sizeof("reg 0x00000000 0x00000000\n"))
 #define SWM_LINE_MAX	512		/* room enough for any log line */
@@ -53,9 +53,7 @@ struct swm_port {
 	uint64_t until;		/* ms on the boot clock; reads down before it */
 };
 
-struct swm_reg {
-	uint32_t addr, value;
-};
+struct swm_reg { uint32_t addr, value; };
 
 struct swm_state {
 	struct swm_port port[SWM_PORTS];
@@ -65,15 +63,13 @@ struct swm_state {
 	struct swm_reg reg[SWM_REGS];
 };
 
-/* Now, on the boot clock, and this boot's id (SWM_BOOT_LEN characters). */
 struct swm_clock {
-	uint64_t now;
-	const char *boot;
+	uint64_t now;		/* ms on the boot clock */
+	const char *boot;	/* this boot's id, SWM_BOOT_LEN characters */
 };
 
-/* Where the state text went wrong: line 1 is the first, 0 the whole text. */
 struct swm_error {
-	unsigned int line;
+	unsigned int line;	/* 1 the first, 0 the whole text */
 	const char *why;
 };
 
@@ -89,13 +85,10 @@ void swm_default(struct swm_state *st);
  */
 int swm_parse(struct swm_state *st, const char *text, size_t len,
 	      const struct swm_clock *clk, struct swm_error *err);
-/* The same lines applied on top of st, for appends; same caveat. */
+/* The same on top of st, for appends. */
 int swm_apply(struct swm_state *st, const char *text, size_t len,
 	      const struct swm_clock *clk, struct swm_error *err);
-/*
- * The state text into buf, NUL-terminated; its length, or -ENOSPC if it
- * does not fit (SWM_TEXT_MAX always does). Expired holds are left out.
- */
+/* The state text, NUL-terminated, or -ENOSPC; expired holds left out. */
 int swm_print(const struct swm_state *st, const struct swm_clock *clk,
 	      char *buf, size_t size);
 
@@ -105,10 +98,8 @@ int swm_u32(const char *s, size_t len, uint32_t *out);
 /* The settings that have words: a word, or the number where there is none. */
 enum swm_field { SWM_LINK, SWM_DUPLEX, SWM_LED, SWM_HEADER };
 int swm_word_parse(enum swm_field f, const char *s, size_t len, uint32_t *out);
-/* The word for v, or NULL: then it is shown as a number. */
-const char *swm_word_name(enum swm_field f, uint32_t v);
+const char *swm_word_name(enum swm_field f, uint32_t v);	/* or NULL */
 
-/* Sets or adds a register: 0, or -ENOSPC when the table is full. */
 int swm_set_reg(struct swm_state *st, uint32_t addr, uint32_t value);
 
 /* What port i reads at now: link, speed and duplex 0 while it is held. */
@@ -116,7 +107,7 @@ struct swm_port swm_port_now(const struct swm_state *st, int i, uint64_t now);
 /* The status request: ports' words into rec[5..19], the rest left as is. */
 void swm_status(const struct swm_state *st, uint64_t now,
 		uint32_t rec[SWM_STATUS_WORDS]);
-/* The LED (0..2) and header (0..1) requests: 0, or -EINVAL for others. */
+/* The LED (0..2) and header (0..1) requests. */
 int swm_set_led(struct swm_state *st, uint16_t v);
 int swm_set_header(struct swm_state *st, uint16_t v);
 /*
