@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-only
 /*
  * switchsim: the router's switch driver, simulated in the kernel for tests.
- *
- * It registers the net_device "phy0" and keeps the same state and request
- * log, in the same text, as the preloaded simulated switch: it answers the
- * port status (0x8948), WAN LED (0x89ff) and Atheros header (0x89fe)
- * requests and takes link cycles on /proc/switch_phy. Its knobs are in
- * debugfs, switchsim/: state, log, fail_ioctl_code, fail_ioctl_errno and
- * fail_proc; the README has what they do.
+ * It registers "phy0", answers the port status (0x8948), WAN LED (0x89ff)
+ * and Atheros header (0x89fe) requests and takes link cycles on
+ * /proc/switch_phy, with the same state and log text as the preloaded
+ * switch. Its knobs are in debugfs, switchsim/; the README has them.
  */
 #include <linux/debugfs.h>
 #include <linux/etherdevice.h>
@@ -37,8 +34,7 @@ static struct switchsim {
 	size_t pending;		/* what the state's writers have buffered */
 	char log[SW_LOG_SIZE];
 	size_t log_len;
-	u32 fail_code;
-	u32 fail_errno;
+	u32 fail_code, fail_errno;
 	bool fail_proc;
 	struct net_device *dev;
 	struct dentry *ddir;
@@ -109,8 +105,7 @@ static int sw_eth_ioctl(struct net_device *dev, struct ifreq *ifr, int cmd)
 	return cmd == SW_REQ_STATUS ? sw_request(ifr, ifr->ifr_data, cmd) : -EOPNOTSUPP;
 }
 
-static int sw_siocdevprivate(struct net_device *dev, struct ifreq *ifr,
-			     void __user *data, int cmd)
+static int sw_siocdevprivate(struct net_device *dev, struct ifreq *ifr, void __user *data, int cmd)
 {
 	return cmd == SW_REQ_LED || cmd == SW_REQ_HEADER ?
 	       sw_request(ifr, data, cmd) : -EOPNOTSUPP;
@@ -128,13 +123,10 @@ static const struct net_device_ops sw_netdev_ops = {
 	.ndo_siocdevprivate	= sw_siocdevprivate,
 };
 
-static ssize_t sw_proc_write(struct file *file, const char __user *ubuf,
-			     size_t count, loff_t *ppos)
+static ssize_t sw_proc_write(struct file *file, const char __user *ubuf, size_t count, loff_t *ppos)
 {
-	char buf[SW_PROC_SHOWN];
-	char line[SWM_LINE_MAX];
+	char buf[SW_PROC_SHOWN], line[SWM_LINE_MAX];
 	size_t shown = min(count, sizeof(buf));
-	bool fail = READ_ONCE(sw.fail_proc);
 	int err = -EIO;
 
 	if (copy_from_user(buf, ubuf, shown))
@@ -142,7 +134,7 @@ static ssize_t sw_proc_write(struct file *file, const char __user *ubuf,
 
 	mutex_lock(&sw.lock);
 	sw_log_locked(line, swm_log_switch_phy(line, sizeof(line), buf, shown));
-	if (!fail)
+	if (!READ_ONCE(sw.fail_proc))
 		err = count == shown ?
 		      swm_cycle(&sw.st, sw_clock().now, buf, count) : -EINVAL;
 	mutex_unlock(&sw.lock);
@@ -188,8 +180,7 @@ static struct sw_writer *sw_writer(struct file *file)
 }
 
 /* Applies text[from..len) to st; the lines before from only number the rest. */
-static int sw_apply_text(struct swm_state *st, const char *text, size_t from,
-			 size_t len)
+static int sw_apply_text(struct swm_state *st, const char *text, size_t from, size_t len)
 {
 	struct swm_clock clk = sw_clock();
 	struct swm_error why;
@@ -241,8 +232,7 @@ static int sw_state_open(struct inode *inode, struct file *file)
 	return err;
 }
 
-static int sw_writer_add(struct sw_writer *w, const char __user *ubuf,
-			 size_t count)
+static int sw_writer_add(struct sw_writer *w, const char __user *ubuf, size_t count)
 {
 	size_t old = w->len, end;
 	int err;
@@ -377,11 +367,10 @@ static int sw_log_open(struct inode *inode, struct file *file)
 }
 
 /* One line from user space: the register tool stand-in logs itself here. */
-static ssize_t sw_log_write(struct file *file, const char __user *ubuf,
-			    size_t count, loff_t *ppos)
+static ssize_t sw_log_write(struct file *file, const char __user *ubuf, size_t count, loff_t *ppos)
 {
 	char line[SWM_LINE_MAX];
-	size_t n = count;
+	size_t n;
 
 	if (!count)
 		return 0;
@@ -389,8 +378,7 @@ static ssize_t sw_log_write(struct file *file, const char __user *ubuf,
 		return -EINVAL;
 	if (copy_from_user(line, ubuf, count))
 		return -EFAULT;
-	if (line[n - 1] == '\n')
-		n--;
+	n = count - (line[count - 1] == '\n');
 	if (!n || memchr(line, '\n', n) || memchr(line, '\0', n))
 		return -EINVAL;
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-only OR BSD-2-Clause
 /*
  * Kernel rules hold in both builds: no floating point, no 64-bit division
- * (it does not link on 32-bit MIPS), no recursion, small frames.
+ * (it does not link on 32-bit MIPS), no recursion, small frames. Each side's
+ * include path supplies its swmodel_env.h, what the model takes from it.
  */
-/* Each side's include path supplies what the model takes from it. */
 #include "swmodel_env.h"
 #include "swmodel.h"
 
@@ -133,10 +133,12 @@ int swm_set_reg(struct swm_state *st, uint32_t addr, uint32_t value)
 		return -ENOSPC;
 	if (i == st->nregs)
 		st->nregs++;
-	st->reg[i].addr = addr;
-	st->reg[i].value = value;
+	st->reg[i] = (struct swm_reg){ addr, value };
 	return 0;
 }
+
+static const char swm_why_port[] =
+	"link is up, down or a number; speed a number; duplex full, half or a number";
 
 static int swm_port_line(struct swm_port *p, const struct swm_tok *tok, int n,
 			 const struct swm_clock *clk, const char **why)
@@ -144,8 +146,7 @@ static int swm_port_line(struct swm_port *p, const struct swm_tok *tok, int n,
 	struct swm_port q = { 0 };
 	const char *boot = clk ? clk->boot : NULL;
 
-	if (n == 5 || (n == 6 && (!swm_ms(&tok[4], &q.until) ||
-				  !swm_boot_id(&tok[5])))) {
+	if (n == 5 || (n == 6 && (!swm_ms(&tok[4], &q.until) || !swm_boot_id(&tok[5])))) {
 		*why = "a hold is its end in ms on the boot clock and its boot id";
 		return -EINVAL;
 	}
@@ -156,7 +157,7 @@ static int swm_port_line(struct swm_port *p, const struct swm_tok *tok, int n,
 	if (swm_word_parse(SWM_LINK, tok[1].s, tok[1].n, &q.link) ||
 	    swm_u32(tok[2].s, tok[2].n, &q.speed) ||
 	    swm_word_parse(SWM_DUPLEX, tok[3].s, tok[3].n, &q.duplex)) {
-		*why = "link is up, down or a number; speed a number; duplex full, half or a number";
+		*why = swm_why_port;
 		return -EINVAL;
 	}
 	/* A hold outlives no reboot: its end means nothing on another clock. */
@@ -180,21 +181,19 @@ static int swm_line(struct swm_state *st, const char *s, size_t len,
 	size_t i = 0, start;
 	int n = 0, p;
 
-	for (;;) {
-		while (i < len && swm_space(s[i]))
-			i++;
-		if (i == len)
-			break;
+	for (; i < len; i++) {
+		if (swm_space(s[i]))
+			continue;
 		if (n == 0 && s[i] == '#')
 			return 0;
 		if (n == SWM_FIELDS) {
 			*why = "too many fields";
 			return -EINVAL;
 		}
-		for (start = i; i < len && !swm_space(s[i]); i++)
+		for (start = i; i + 1 < len && !swm_space(s[i + 1]); i++)
 			;
 		tok[n].s = s + start;
-		tok[n++].n = i - start;
+		tok[n++].n = i + 1 - start;
 	}
 	if (n == 0)
 		return 0;
@@ -261,8 +260,7 @@ int swm_parse(struct swm_state *st, const char *text, size_t len,
  */
 struct swm_out {
 	char *buf;
-	size_t size;
-	size_t len;
+	size_t size, len;
 	int err;
 };
 
@@ -311,8 +309,7 @@ static int swm_done(const struct swm_out *o)
 	return o->err ? o->err : (int)o->len;
 }
 
-int swm_print(const struct swm_state *st, const struct swm_clock *clk,
-	      char *buf, size_t size)
+int swm_print(const struct swm_state *st, const struct swm_clock *clk, char *buf, size_t size)
 {
 	struct swm_out o = { buf, size, 0, 0 };
 	uint32_t i;
@@ -350,8 +347,7 @@ struct swm_port swm_port_now(const struct swm_state *st, int i, uint64_t now)
 	return p;
 }
 
-void swm_status(const struct swm_state *st, uint64_t now,
-		uint32_t rec[SWM_STATUS_WORDS])
+void swm_status(const struct swm_state *st, uint64_t now, uint32_t rec[SWM_STATUS_WORDS])
 {
 	struct swm_port p;
 	int i;
@@ -380,8 +376,7 @@ int swm_set_header(struct swm_state *st, uint16_t v)
 	return 0;
 }
 
-int swm_cycle(struct swm_state *st, uint64_t now, const char *digits,
-	      size_t len)
+int swm_cycle(struct swm_state *st, uint64_t now, const char *digits, size_t len)
 {
 	uint64_t until;
 	int i;
@@ -417,8 +412,7 @@ int swm_log_ioctl(char *buf, size_t size, int fd, unsigned long code,
 	}
 	/* The pointer's bytes are the only ones that differ from run to run. */
 	swm_put(&o, " block=");
-	swm_put_hex(&o, block, block_len, SWM_IFNAMSIZ,
-		    SWM_IFNAMSIZ + sizeof(void *));
+	swm_put_hex(&o, block, block_len, SWM_IFNAMSIZ, SWM_IFNAMSIZ + sizeof(void *));
 	swm_put(&o, " data=");
 	swm_put_hex(&o, data, data_len, 0, 0);
 	return swm_done(&o);
