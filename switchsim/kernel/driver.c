@@ -1,41 +1,19 @@
 // SPDX-License-Identifier: GPL-2.0-only
 /*
  * switchsim: the router's switch driver, simulated in the kernel for tests.
- *
- * It registers the net_device "phy0" and answers the three requests the
- * router's tools send it, keeping the same state and request log, in the
- * same text, as the preloaded simulated switch does in user space:
- *
- *   0x8948 (SIOCGMIIREG)         port status: the 80-byte record at ifr_data
- *   0x89ff (SIOCDEVPRIVATE + 15) WAN LED: two bytes at ifr_data, 0..2
- *   0x89fe (SIOCDEVPRIVATE + 14) Atheros header: two bytes at ifr_data, 0..1
- *   /proc/switch_phy             a link cycle: exactly five digits
- *
- * The knobs live in debugfs, in switchsim/:
- *
- *   state            the state text. What one open writes applies at its
- *                    last close, whole or not at all: with O_TRUNC it
- *                    replaces the state, otherwise it applies on top, so
- *                    "cat f >state" and "echo ... >>state" work as with a
- *                    file. The register tool stand-in appends to it.
- *   log              every request received, one line each; a write
- *                    appends one line, O_TRUNC empties it
- *   fail_ioctl_code  a request code that is to fail ...
- *   fail_ioctl_errno ... with this errno (0: none)
- *   fail_proc        Y: writes to /proc/switch_phy fail with EIO
+ * It registers "phy0", answers the port status (0x8948), WAN LED (0x89ff)
+ * and Atheros header (0x89fe) requests and takes link cycles on
+ * /proc/switch_phy, with the same state and log text as the preloaded
+ * switch. Its knobs are in debugfs, switchsim/; the README has them.
  */
 #include <linux/debugfs.h>
 #include <linux/etherdevice.h>
-#include <linux/kernel.h>
-#include <linux/ktime.h>
 #include <linux/module.h>
 #include <linux/mutex.h>
-#include <linux/netdevice.h>
 #include <linux/proc_fs.h>
 #include <linux/seq_file.h>
 #include <linux/slab.h>
 #include <linux/sockios.h>
-#include <linux/string.h>
 #include <linux/timekeeping.h>
 #include <linux/uaccess.h>
 #include <linux/uuid.h>
@@ -56,8 +34,7 @@ static struct switchsim {
 	size_t pending;		/* what the state's writers have buffered */
 	char log[SW_LOG_SIZE];
 	size_t log_len;
-	u32 fail_code;
-	u32 fail_errno;
+	u32 fail_code, fail_errno;
 	bool fail_proc;
 	struct net_device *dev;
 	struct dentry *ddir;
@@ -68,9 +45,7 @@ static struct switchsim {
 static struct swm_clock sw_clock(void)
 {
 	/* Not the wall clock: that jumps at the first NTP sync. */
-	struct swm_clock clk = { ktime_to_ms(ktime_get_boottime()), sw.boot };
-
-	return clk;
+	return (struct swm_clock){ ktime_to_ms(ktime_get_boottime()), sw.boot };
 }
 
 /* Appends one line, n > 0 bytes without its newline; the caller holds the lock. */
@@ -92,11 +67,7 @@ static void sw_log_locked(const char *line, int n)
 	sw.log_len += n + 1;
 }
 
-/*
- * One request, logged as the preloaded switch logs it: the request block
- * and the caller's data. The LED and header take exactly two bytes: the
- * router's tools send a u16, never an int.
- */
+/* The LED and header take exactly two bytes: the router's tools send a u16, not an int. */
 static int sw_request(struct ifreq *ifr, void __user *data, unsigned int cmd)
 {
 	union {
@@ -131,17 +102,13 @@ static int sw_request(struct ifreq *ifr, void __user *data, unsigned int cmd)
 
 static int sw_eth_ioctl(struct net_device *dev, struct ifreq *ifr, int cmd)
 {
-	if (cmd != SW_REQ_STATUS)
-		return -EOPNOTSUPP;
-	return sw_request(ifr, ifr->ifr_data, cmd);
+	return cmd == SW_REQ_STATUS ? sw_request(ifr, ifr->ifr_data, cmd) : -EOPNOTSUPP;
 }
 
-static int sw_siocdevprivate(struct net_device *dev, struct ifreq *ifr,
-			     void __user *data, int cmd)
+static int sw_siocdevprivate(struct net_device *dev, struct ifreq *ifr, void __user *data, int cmd)
 {
-	if (cmd != SW_REQ_LED && cmd != SW_REQ_HEADER)
-		return -EOPNOTSUPP;
-	return sw_request(ifr, data, cmd);
+	return cmd == SW_REQ_LED || cmd == SW_REQ_HEADER ?
+	       sw_request(ifr, data, cmd) : -EOPNOTSUPP;
 }
 
 static netdev_tx_t sw_start_xmit(struct sk_buff *skb, struct net_device *dev)
@@ -156,13 +123,10 @@ static const struct net_device_ops sw_netdev_ops = {
 	.ndo_siocdevprivate	= sw_siocdevprivate,
 };
 
-static ssize_t sw_proc_write(struct file *file, const char __user *ubuf,
-			     size_t count, loff_t *ppos)
+static ssize_t sw_proc_write(struct file *file, const char __user *ubuf, size_t count, loff_t *ppos)
 {
-	char buf[SW_PROC_SHOWN];
-	char line[SWM_LINE_MAX];
+	char buf[SW_PROC_SHOWN], line[SWM_LINE_MAX];
 	size_t shown = min(count, sizeof(buf));
-	bool fail = READ_ONCE(sw.fail_proc);
 	int err = -EIO;
 
 	if (copy_from_user(buf, ubuf, shown))
@@ -170,7 +134,7 @@ static ssize_t sw_proc_write(struct file *file, const char __user *ubuf,
 
 	mutex_lock(&sw.lock);
 	sw_log_locked(line, swm_log_switch_phy(line, sizeof(line), buf, shown));
-	if (!fail)
+	if (!READ_ONCE(sw.fail_proc))
 		err = count == shown ?
 		      swm_cycle(&sw.st, sw_clock().now, buf, count) : -EINVAL;
 	mutex_unlock(&sw.lock);
@@ -216,8 +180,7 @@ static struct sw_writer *sw_writer(struct file *file)
 }
 
 /* Applies text[from..len) to st; the lines before from only number the rest. */
-static int sw_apply_text(struct swm_state *st, const char *text, size_t from,
-			 size_t len)
+static int sw_apply_text(struct swm_state *st, const char *text, size_t from, size_t len)
 {
 	struct swm_clock clk = sw_clock();
 	struct swm_error why;
@@ -269,9 +232,7 @@ static int sw_state_open(struct inode *inode, struct file *file)
 	return err;
 }
 
-/* Keeps one write for the close, and checks the lines it ends. */
-static int sw_writer_add(struct sw_writer *w, const char __user *ubuf,
-			 size_t count)
+static int sw_writer_add(struct sw_writer *w, const char __user *ubuf, size_t count)
 {
 	size_t old = w->len, end;
 	int err;
@@ -400,17 +361,16 @@ static int sw_log_open(struct inode *inode, struct file *file)
 		mutex_unlock(&sw.lock);
 	}
 	/* Room for the whole log up front, but only for a reader. */
-	if (!(file->f_mode & FMODE_READ))
-		return single_open(file, sw_log_show, NULL);
-	return single_open_size(file, sw_log_show, NULL, SW_LOG_SIZE + PAGE_SIZE);
+	return file->f_mode & FMODE_READ ?
+	       single_open_size(file, sw_log_show, NULL, SW_LOG_SIZE + PAGE_SIZE) :
+	       single_open(file, sw_log_show, NULL);
 }
 
 /* One line from user space: the register tool stand-in logs itself here. */
-static ssize_t sw_log_write(struct file *file, const char __user *ubuf,
-			    size_t count, loff_t *ppos)
+static ssize_t sw_log_write(struct file *file, const char __user *ubuf, size_t count, loff_t *ppos)
 {
 	char line[SWM_LINE_MAX];
-	size_t n = count;
+	size_t n;
 
 	if (!count)
 		return 0;
@@ -418,8 +378,7 @@ static ssize_t sw_log_write(struct file *file, const char __user *ubuf,
 		return -EINVAL;
 	if (copy_from_user(line, ubuf, count))
 		return -EFAULT;
-	if (line[n - 1] == '\n')
-		n--;
+	n = count - (line[count - 1] == '\n');
 	if (!n || memchr(line, '\n', n) || memchr(line, '\0', n))
 		return -EINVAL;
 
@@ -455,14 +414,12 @@ static int __init sw_init(void)
 		return -ENOMEM;
 	sw.dev->netdev_ops = &sw_netdev_ops;
 	eth_hw_addr_random(sw.dev);
-	err = register_netdev(sw.dev);
-	if (err)
-		goto err_dev;
-
 	sw.proc = proc_create("switch_phy", 0200, NULL, &sw_proc_ops);
-	if (!sw.proc) {
-		err = -ENOMEM;
-		goto err_register;
+	err = sw.proc ? register_netdev(sw.dev) : -ENOMEM;
+	if (err) {
+		proc_remove(sw.proc);
+		free_netdev(sw.dev);
+		return err;
 	}
 	sw.ddir = debugfs_create_dir("switchsim", NULL);
 	/*
@@ -475,12 +432,6 @@ static int __init sw_init(void)
 	debugfs_create_u32("fail_ioctl_errno", 0600, sw.ddir, &sw.fail_errno);
 	debugfs_create_bool("fail_proc", 0600, sw.ddir, &sw.fail_proc);
 	return 0;
-
-err_register:
-	unregister_netdev(sw.dev);
-err_dev:
-	free_netdev(sw.dev);
-	return err;
 }
 
 static void __exit sw_exit(void)

@@ -1,26 +1,25 @@
 // SPDX-License-Identifier: GPL-2.0-only OR BSD-2-Clause
 /*
- * The simulated switch, shared by the kernel module and the user-space
- * switch. Kernel rules hold in both builds: no floating point, no 64-bit
- * division (it does not link on 32-bit MIPS), no recursion, small frames.
+ * Kernel rules hold in both builds: no floating point, no 64-bit division
+ * (it does not link on 32-bit MIPS), no recursion, small frames. Each side's
+ * include path supplies its swmodel_env.h, what the model takes from it.
  */
-/* Each side's include path supplies what the model takes from it. */
 #include "swmodel_env.h"
 #include "swmodel.h"
 
 #define SWM_FIELDS	6
 #define SWM_IFNAMSIZ	16	/* struct ifreq: the name, then the data pointer */
-
-static const char swm_why_hold[] =
-	"a hold is its end in ms on the boot clock and its boot id";
+#define SWM_WORDS	4	/* the most words a field has, and a NULL */
 
 const char *const swm_port_name[SWM_PORTS] = {
 	"lan0", "lan1", "lan2", "lan3", "wan"
 };
-static const char *const swm_link_words[] = { "down", "up" };
-static const char *const swm_duplex_words[] = { "half", "full" };
-static const char *const swm_led_words[] = { "off", "green", "amber" };
-static const char *const swm_header_words[] = { "off", "on" };
+static const char *const swm_words[][SWM_WORDS] = {
+	[SWM_LINK] = { "down", "up" },
+	[SWM_DUPLEX] = { "half", "full" },
+	[SWM_LED] = { "off", "green", "amber" },
+	[SWM_HEADER] = { "off", "on" },
+};
 
 struct swm_tok {
 	const char *s;
@@ -29,14 +28,12 @@ struct swm_tok {
 
 void swm_default(struct swm_state *st)
 {
-	static const struct swm_port ports[SWM_PORTS] = {
-		{ 1, 1000, 1, 0 }, { 1, 100, 1, 0 }, { 0, 0, 0, 0 },
-		{ 0, 0, 0, 0 }, { 1, 1000, 1, 0 },
+	static const struct swm_state def = {
+		.port = { { 1, 1000, 1, 0 }, { 1, 100, 1, 0 }, [4] = { 1, 1000, 1, 0 } },
+		.led = 1,
 	};
 
-	memset(st, 0, sizeof(*st));
-	memcpy(st->port, ports, sizeof(ports));
-	st->led = 1;
+	*st = def;
 }
 
 static bool swm_is(const struct swm_tok *t, const char *word)
@@ -44,14 +41,13 @@ static bool swm_is(const struct swm_tok *t, const char *word)
 	return t->n == strlen(word) && !memcmp(t->s, word, t->n);
 }
 
+/* Lowercase only: a boot id is, and swm_u32 folds its own case. */
 static int swm_digit(char c)
 {
 	if (c >= '0' && c <= '9')
 		return c - '0';
 	if (c >= 'a' && c <= 'f')
 		return c - 'a' + 10;
-	if (c >= 'A' && c <= 'F')
-		return c - 'A' + 10;
 	return 99;
 }
 
@@ -67,7 +63,7 @@ int swm_u32(const char *s, size_t len, uint32_t *out)
 	if (i == len)
 		return -EINVAL;
 	for (; i < len; i++) {
-		d = swm_digit(s[i]);
+		d = swm_digit(s[i] >= 'A' && s[i] <= 'F' ? s[i] - 'A' + 'a' : s[i]);
 		if (d >= base || v > (0xffffffffU - d) / base)
 			return -EINVAL;
 		v = v * base + d;
@@ -76,42 +72,23 @@ int swm_u32(const char *s, size_t len, uint32_t *out)
 	return 0;
 }
 
-/* A word, or the number where there is no word for it. */
-static bool swm_word(const struct swm_tok *t, const char *const *words,
-		     uint32_t nwords, uint32_t *out)
-{
-	uint32_t i;
-
-	for (i = 0; i < nwords; i++) {
-		if (swm_is(t, words[i])) {
-			*out = i;
-			return true;
-		}
-	}
-	return !swm_u32(t->s, t->n, out);
-}
-
-static const struct {
-	const char *const *words;
-	uint32_t n;
-} swm_fields[] = {
-	[SWM_LINK] = { swm_link_words, 2 },
-	[SWM_DUPLEX] = { swm_duplex_words, 2 },
-	[SWM_LED] = { swm_led_words, 3 },
-	[SWM_HEADER] = { swm_header_words, 2 },
-};
-
 int swm_word_parse(enum swm_field f, const char *s, size_t len, uint32_t *out)
 {
 	struct swm_tok t = { s, len };
+	uint32_t i;
 
-	return swm_word(&t, swm_fields[f].words, swm_fields[f].n, out) ?
-	       0 : -EINVAL;
+	for (i = 0; swm_words[f][i]; i++) {
+		if (swm_is(&t, swm_words[f][i])) {
+			*out = i;
+			return 0;
+		}
+	}
+	return swm_u32(s, len, out);
 }
 
 const char *swm_word_name(enum swm_field f, uint32_t v)
 {
-	return v < swm_fields[f].n ? swm_fields[f].words[v] : NULL;
+	return v < SWM_WORDS ? swm_words[f][v] : NULL;
 }
 
 /* Decimal ms; no one needs more digits than SWM_HOLD_DIGITS. */
@@ -138,34 +115,30 @@ static bool swm_boot_id(const struct swm_tok *t)
 	if (t->n != SWM_BOOT_LEN)
 		return false;
 	for (i = 0; i < t->n; i++) {
-		if (i == 8 || i == 13 || i == 18 || i == 23) {
-			if (t->s[i] != '-')
-				return false;
-		} else if (swm_digit(t->s[i]) > 15 ||
-			   (t->s[i] >= 'A' && t->s[i] <= 'F')) {
+		bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+
+		if (dash ? t->s[i] != '-' : swm_digit(t->s[i]) > 15)
 			return false;
-		}
 	}
 	return true;
 }
 
 int swm_set_reg(struct swm_state *st, uint32_t addr, uint32_t value)
 {
-	uint32_t i;
+	uint32_t i = 0;
 
-	for (i = 0; i < st->nregs; i++) {
-		if (st->reg[i].addr == addr) {
-			st->reg[i].value = value;
-			return 0;
-		}
-	}
-	if (st->nregs >= SWM_REGS)
+	while (i < st->nregs && st->reg[i].addr != addr)
+		i++;
+	if (i >= SWM_REGS)
 		return -ENOSPC;
-	st->reg[i].addr = addr;
-	st->reg[i].value = value;
-	st->nregs++;
+	if (i == st->nregs)
+		st->nregs++;
+	st->reg[i] = (struct swm_reg){ addr, value };
 	return 0;
 }
+
+static const char swm_why_port[] =
+	"link is up, down or a number; speed a number; duplex full, half or a number";
 
 static int swm_port_line(struct swm_port *p, const struct swm_tok *tok, int n,
 			 const struct swm_clock *clk, const char **why)
@@ -173,19 +146,18 @@ static int swm_port_line(struct swm_port *p, const struct swm_tok *tok, int n,
 	struct swm_port q = { 0 };
 	const char *boot = clk ? clk->boot : NULL;
 
-	if (n == 5 || (n == 6 && (!swm_ms(&tok[4], &q.until) ||
-				  !swm_boot_id(&tok[5])))) {
-		*why = swm_why_hold;
+	if (n == 5 || (n == 6 && (!swm_ms(&tok[4], &q.until) || !swm_boot_id(&tok[5])))) {
+		*why = "a hold is its end in ms on the boot clock and its boot id";
 		return -EINVAL;
 	}
 	if (n != 4 && n != 6) {
 		*why = "a port takes link, speed, duplex and an optional hold";
 		return -EINVAL;
 	}
-	if (!swm_word(&tok[1], swm_link_words, 2, &q.link) ||
+	if (swm_word_parse(SWM_LINK, tok[1].s, tok[1].n, &q.link) ||
 	    swm_u32(tok[2].s, tok[2].n, &q.speed) ||
-	    !swm_word(&tok[3], swm_duplex_words, 2, &q.duplex)) {
-		*why = "link is up, down or a number; speed a number; duplex full, half or a number";
+	    swm_word_parse(SWM_DUPLEX, tok[3].s, tok[3].n, &q.duplex)) {
+		*why = swm_why_port;
 		return -EINVAL;
 	}
 	/* A hold outlives no reboot: its end means nothing on another clock. */
@@ -209,21 +181,19 @@ static int swm_line(struct swm_state *st, const char *s, size_t len,
 	size_t i = 0, start;
 	int n = 0, p;
 
-	for (;;) {
-		while (i < len && swm_space(s[i]))
-			i++;
-		if (i == len)
-			break;
+	for (; i < len; i++) {
+		if (swm_space(s[i]))
+			continue;
 		if (n == 0 && s[i] == '#')
 			return 0;
 		if (n == SWM_FIELDS) {
 			*why = "too many fields";
 			return -EINVAL;
 		}
-		for (start = i; i < len && !swm_space(s[i]); i++)
+		for (start = i; i + 1 < len && !swm_space(s[i + 1]); i++)
 			;
 		tok[n].s = s + start;
-		tok[n++].n = i - start;
+		tok[n++].n = i + 1 - start;
 	}
 	if (n == 0)
 		return 0;
@@ -231,10 +201,10 @@ static int swm_line(struct swm_state *st, const char *s, size_t len,
 		if (swm_is(&tok[0], swm_port_name[p]))
 			return swm_port_line(&st->port[p], tok, n, clk, why);
 	if (n == 2 && swm_is(&tok[0], "led") &&
-	    swm_word(&tok[1], swm_led_words, 3, &st->led))
+	    !swm_word_parse(SWM_LED, tok[1].s, tok[1].n, &st->led))
 		return 0;
 	if (n == 2 && swm_is(&tok[0], "header") &&
-	    swm_word(&tok[1], swm_header_words, 2, &st->header))
+	    !swm_word_parse(SWM_HEADER, tok[1].s, tok[1].n, &st->header))
 		return 0;
 	if (n == 3 && swm_is(&tok[0], "reg") &&
 	    !swm_u32(tok[1].s, tok[1].n, &addr) &&
@@ -255,8 +225,7 @@ int swm_apply(struct swm_state *st, const char *text, size_t len,
 	size_t at = 0, n;
 	int ret;
 
-	err->line = 0;
-	err->why = NULL;
+	*err = (struct swm_error){ 0, NULL };
 	if (len > SWM_STATE_MAX) {
 		err->why = "larger than 1 MiB";
 		return -EFBIG;
@@ -285,11 +254,13 @@ int swm_parse(struct swm_state *st, const char *text, size_t len,
 	return swm_apply(st, text, len, clk, err);
 }
 
-/* Output into a caller's buffer; the first text that does not fit sticks. */
+/*
+ * Output into a caller's buffer; the first text that does not fit sticks.
+ * vsnprintf keeps it NUL-terminated, and a size of 0 is an error at once.
+ */
 struct swm_out {
 	char *buf;
-	size_t size;
-	size_t len;
+	size_t size, len;
 	int err;
 };
 
@@ -320,29 +291,17 @@ static void swm_put_word(struct swm_out *o, enum swm_field f, uint32_t v)
 }
 
 /* Bytes as hex; those in [mask, mask_end) as "**" each. */
-static void swm_put_hex(struct swm_out *o, const void *bytes, size_t len,
+static void swm_put_hex(struct swm_out *o, const unsigned char *b, size_t len,
 			size_t mask, size_t mask_end)
 {
-	static const char digits[] = "0123456789abcdef";
-	const unsigned char *b = bytes;
 	size_t i;
 
-	if (o->err)
-		return;
-	if (o->size - o->len <= 2 * len) {
-		o->err = -ENOSPC;
-		return;
-	}
 	for (i = 0; i < len; i++) {
-		if (i >= mask && i < mask_end) {
-			o->buf[o->len++] = '*';
-			o->buf[o->len++] = '*';
-		} else {
-			o->buf[o->len++] = digits[b[i] >> 4];
-			o->buf[o->len++] = digits[b[i] & 15];
-		}
+		if (i >= mask && i < mask_end)
+			swm_put(o, "**");
+		else
+			swm_put(o, "%02x", b[i]);
 	}
-	o->buf[o->len] = '\0';
 }
 
 static int swm_done(const struct swm_out *o)
@@ -350,23 +309,11 @@ static int swm_done(const struct swm_out *o)
 	return o->err ? o->err : (int)o->len;
 }
 
-static void swm_out_init(struct swm_out *o, char *buf, size_t size)
+int swm_print(const struct swm_state *st, const struct swm_clock *clk, char *buf, size_t size)
 {
-	o->buf = buf;
-	o->size = size;
-	o->len = 0;
-	o->err = size ? 0 : -ENOSPC;
-	if (size)
-		buf[0] = '\0';
-}
-
-int swm_print(const struct swm_state *st, const struct swm_clock *clk,
-	      char *buf, size_t size)
-{
-	struct swm_out o;
+	struct swm_out o = { buf, size, 0, 0 };
 	uint32_t i;
 
-	swm_out_init(&o, buf, size);
 	swm_put(&o, SWM_TEXT_HEAD);
 	for (i = 0; i < SWM_PORTS; i++) {
 		const struct swm_port *p = &st->port[i];
@@ -395,16 +342,12 @@ struct swm_port swm_port_now(const struct swm_state *st, int i, uint64_t now)
 {
 	struct swm_port p = st->port[i];
 
-	if (now < p.until) {
-		p.link = 0;
-		p.speed = 0;
-		p.duplex = 0;
-	}
+	if (now < p.until)
+		p = (struct swm_port){ .until = p.until };
 	return p;
 }
 
-void swm_status(const struct swm_state *st, uint64_t now,
-		uint32_t rec[SWM_STATUS_WORDS])
+void swm_status(const struct swm_state *st, uint64_t now, uint32_t rec[SWM_STATUS_WORDS])
 {
 	struct swm_port p;
 	int i;
@@ -433,8 +376,7 @@ int swm_set_header(struct swm_state *st, uint16_t v)
 	return 0;
 }
 
-int swm_cycle(struct swm_state *st, uint64_t now, const char *digits,
-	      size_t len)
+int swm_cycle(struct swm_state *st, uint64_t now, const char *digits, size_t len)
 {
 	uint64_t until;
 	int i;
@@ -458,22 +400,19 @@ int swm_log_ioctl(char *buf, size_t size, int fd, unsigned long code,
 		  const void *block, size_t block_len,
 		  const void *data, size_t data_len)
 {
-	struct swm_out o;
+	struct swm_out o = { buf, size, 0, 0 };
 
-	swm_out_init(&o, buf, size);
 	if (fd < 0)
 		swm_put(&o, "ioctl S 0x%04lx", code);
 	else
 		swm_put(&o, "ioctl %d 0x%04lx", fd, code);
 	if (!data) {
-		/* Not the driver's: its argument is no business of the log's. */
 		swm_put(&o, " passed-on");
 		return swm_done(&o);
 	}
 	/* The pointer's bytes are the only ones that differ from run to run. */
 	swm_put(&o, " block=");
-	swm_put_hex(&o, block, block_len, SWM_IFNAMSIZ,
-		    SWM_IFNAMSIZ + sizeof(void *));
+	swm_put_hex(&o, block, block_len, SWM_IFNAMSIZ, SWM_IFNAMSIZ + sizeof(void *));
 	swm_put(&o, " data=");
 	swm_put_hex(&o, data, data_len, 0, 0);
 	return swm_done(&o);
@@ -481,9 +420,8 @@ int swm_log_ioctl(char *buf, size_t size, int fd, unsigned long code,
 
 int swm_log_switch_phy(char *buf, size_t size, const void *bytes, size_t len)
 {
-	struct swm_out o;
+	struct swm_out o = { buf, size, 0, 0 };
 
-	swm_out_init(&o, buf, size);
 	swm_put(&o, "switch_phy ");
 	swm_put_hex(&o, bytes, len, 0, 0);
 	return swm_done(&o);

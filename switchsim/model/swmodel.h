@@ -1,12 +1,9 @@
 /* SPDX-License-Identifier: GPL-2.0-only OR BSD-2-Clause */
 /*
- * The simulated switch itself: its state, the state text, the requests it
- * answers and the lines it logs. The kernel module and the user-space
- * switch both compile this same source, so the two agree byte for byte.
- *
- * It works only on memory the caller owns and keeps nothing between calls:
- * the caller locks, reads its clocks and passes the time in.
- * Errors are negative errno values.
+ * The simulated switch: the kernel module and the user-space switch both
+ * compile this source, so the two agree byte for byte. It works only on
+ * memory the caller owns and keeps nothing between calls: the caller locks,
+ * reads its clocks and passes the time in. Errors are negative errno values.
  */
 #ifndef SWMODEL_H
 #define SWMODEL_H
@@ -33,14 +30,11 @@ extern "C" {
 #define SWM_HOLD_DIGITS	19		/* a hold's end: any such number fits 64 bits */
 #define SWM_HOLD_MAX	9999999999999999999ULL
 #define SWM_TEXT_HEAD	"# switchsim state; edit freely, one setting a line.\n" \
-			"# port link speed duplex [held down until: ms on the boot clock, boot id]\n"
-/*
- * Room for the longest state the parser takes, printed: every value a
- * 32-bit number (10 digits), every port held, every register set.
- */
+	"# port link speed duplex [held down until: ms on the boot clock, boot id]\n"
+/* The longest state text: every value 10 digits, every port held, every register set. */
 #define SWM_TEXT_MAX	(sizeof(SWM_TEXT_HEAD) +					\
-			 SWM_PORTS * (sizeof("lan0 4294967295 4294967295 4294967295  \n") + \
-				      SWM_HOLD_DIGITS + SWM_BOOT_LEN) +			\
+			 SWM_PORTS * (sizeof("lan0 4294967295 4294967295 4294967295\n") + \
+				      2 + SWM_HOLD_DIGITS + SWM_BOOT_LEN) +		\
 			 sizeof("led 4294967295\nheader 4294967295\n") +		\
 			 SWM_REGS * sizeof("reg 0x00000000 0x00000000\n"))
 #define SWM_LINE_MAX	512		/* room enough for any log line */
@@ -53,9 +47,7 @@ struct swm_port {
 	uint64_t until;		/* ms on the boot clock; reads down before it */
 };
 
-struct swm_reg {
-	uint32_t addr, value;
-};
+struct swm_reg { uint32_t addr, value; };
 
 struct swm_state {
 	struct swm_port port[SWM_PORTS];
@@ -65,15 +57,13 @@ struct swm_state {
 	struct swm_reg reg[SWM_REGS];
 };
 
-/* Now, on the boot clock, and this boot's id (SWM_BOOT_LEN characters). */
 struct swm_clock {
-	uint64_t now;
-	const char *boot;
+	uint64_t now;		/* ms on the boot clock */
+	const char *boot;	/* this boot's id, SWM_BOOT_LEN characters */
 };
 
-/* Where the state text went wrong: line 1 is the first, 0 the whole text. */
 struct swm_error {
-	unsigned int line;
+	unsigned int line;	/* 1 the first, 0 the whole text */
 	const char *why;
 };
 
@@ -82,22 +72,17 @@ extern const char *const swm_port_name[SWM_PORTS];
 void swm_default(struct swm_state *st);
 
 /*
- * The whole text as a new state: st is reset to the default first, so on
- * an error it holds a partial state. Parse into a scratch record and copy
- * it over the live one on success, and a replace is all-or-nothing.
- * A hold of another boot is dropped.
+ * The whole text as a new state. st is reset first, so on an error it holds
+ * a partial state: parse into a scratch record and copy it over the live one
+ * on success. A hold of another boot is dropped.
  */
 int swm_parse(struct swm_state *st, const char *text, size_t len,
 	      const struct swm_clock *clk, struct swm_error *err);
-/* The same lines applied on top of st, for appends; same caveat. */
+/* The same on top of st, for appends. */
 int swm_apply(struct swm_state *st, const char *text, size_t len,
 	      const struct swm_clock *clk, struct swm_error *err);
-/*
- * The state text into buf, NUL-terminated; its length, or -ENOSPC if it
- * does not fit (SWM_TEXT_MAX always does). Expired holds are left out.
- */
-int swm_print(const struct swm_state *st, const struct swm_clock *clk,
-	      char *buf, size_t size);
+/* The state text, NUL-terminated, or -ENOSPC; expired holds left out. */
+int swm_print(const struct swm_state *st, const struct swm_clock *clk, char *buf, size_t size);
 
 /* Decimal, or hex after 0x; no sign, no space. 0 or -EINVAL. */
 int swm_u32(const char *s, size_t len, uint32_t *out);
@@ -105,33 +90,25 @@ int swm_u32(const char *s, size_t len, uint32_t *out);
 /* The settings that have words: a word, or the number where there is none. */
 enum swm_field { SWM_LINK, SWM_DUPLEX, SWM_LED, SWM_HEADER };
 int swm_word_parse(enum swm_field f, const char *s, size_t len, uint32_t *out);
-/* The word for v, or NULL: then it is shown as a number. */
-const char *swm_word_name(enum swm_field f, uint32_t v);
+const char *swm_word_name(enum swm_field f, uint32_t v);	/* or NULL */
 
-/* Sets or adds a register: 0, or -ENOSPC when the table is full. */
 int swm_set_reg(struct swm_state *st, uint32_t addr, uint32_t value);
 
 /* What port i reads at now: link, speed and duplex 0 while it is held. */
 struct swm_port swm_port_now(const struct swm_state *st, int i, uint64_t now);
 /* The status request: ports' words into rec[5..19], the rest left as is. */
-void swm_status(const struct swm_state *st, uint64_t now,
-		uint32_t rec[SWM_STATUS_WORDS]);
-/* The LED (0..2) and header (0..1) requests: 0, or -EINVAL for others. */
+void swm_status(const struct swm_state *st, uint64_t now, uint32_t rec[SWM_STATUS_WORDS]);
+/* The LED (0..2) and header (0..1) requests. */
 int swm_set_led(struct swm_state *st, uint16_t v);
 int swm_set_header(struct swm_state *st, uint16_t v);
-/*
- * A link cycle as written to the driver file: exactly five digits, the
- * seconds, then mask bits 3..0 (bit i holds LAN i down). 0 or -EINVAL.
- */
-int swm_cycle(struct swm_state *st, uint64_t now, const char *digits,
-	      size_t len);
+/* Exactly five digits: the seconds, then mask bits 3..0 (bit i holds LAN i down). */
+int swm_cycle(struct swm_state *st, uint64_t now, const char *digits, size_t len);
 
 /*
- * Log lines, without the newline; their length, or -ENOSPC. A request:
- *   ioctl FD 0xCODE block=HEX data=HEX
- * where the block is a struct ifreq whose data pointer (after the 16-byte
- * name) is shown as '*'; data NULL logs "ioctl FD 0xCODE passed-on" alone,
- * for a request that is not the driver's.
+ * Log lines, without the newline; their length, or -ENOSPC. A request logs
+ * "ioctl FD 0xCODE block=HEX data=HEX", the block a struct ifreq whose data
+ * pointer (after the 16-byte name) is shown as '*'; data NULL, for a request
+ * not the driver's, logs "ioctl FD 0xCODE passed-on".
  */
 int swm_log_ioctl(char *buf, size_t size, int fd, unsigned long code,
 		  const void *block, size_t block_len,
