@@ -302,8 +302,8 @@ int main(int argc, char *argv[])
 		int min, max; /* arguments */
 		int (*fn)(int argc, char **argv);
 	} cmds[] = {
-		{ "run", 1, INT_MAX, run }, { "set", 2, 4, set },	  { "show", 0, 0, show },
-		{ "log", 0, 0, show_log },  { "reset", 0, 0, reset },
+		{ "run", 1, INT_MAX, run }, { "set", 2, 4, set }, { "show", 0, 0, show },
+		{ "log", 0, 0, show_log }, { "reset", 0, 0, reset },
 	};
 	if (argc < 2)
 		return usage_error("no command");
