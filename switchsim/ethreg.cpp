@@ -9,7 +9,6 @@
 #include "simstate.h"
 
 #include <stdio.h>
-#include <string.h>
 
 /* "0x" and exactly eight hex digits, ending at `end`. */
 static bool hex32(const char *s, const char *end, uint32_t *out)
@@ -24,13 +23,11 @@ int main(int argc, char *argv[])
 		return 2;
 	/* Cut to fit a line of the driver module's log, which takes 511
 	 * bytes at most: a long argument is still logged, and refused below. */
-	char args[448];
+	char args[448] = "";
 	size_t len = 0;
-	args[0] = '\0';
 	for (int i = 1; i < argc && len < sizeof(args); i++) {
 		int n = snprintf(args + len, sizeof(args) - len, " [%s]", argv[i]);
-		if (n > 0)
-			len += (size_t)n;
+		len += n > 0 ? (size_t)n : 0;
 	}
 	if (len >= sizeof(args))
 		memcpy(args + sizeof(args) - 4, "...", 4);

@@ -7,20 +7,17 @@
 #include "simstate.h"
 
 #include <elf.h>
-#include <errno.h>
-#include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <signal.h>
-#include <string.h>
 #include <sys/auxv.h>
 #include <sys/ptrace.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <set>
+#include <string>
 
 static const char usage_text[] =
 	"usage: switchsim run COMMAND [ARG ...]\n"
@@ -40,7 +37,6 @@ static int usage_error(const char *what)
 	return 2;
 }
 
-/* A message, as the command's failure. */
 static int failed(const char *what, const char *why)
 {
 	sim_say(what, why);
@@ -57,50 +53,44 @@ static ssize_t read_head(const char *path, void *buf, size_t size)
 	return n;
 }
 
-/* The class and machine an ELF file is built for; false if it is none. */
-static bool elf_kind(const char *path, unsigned char kind[4])
-{
-	unsigned char head[20];
-	if (read_head(path, head, sizeof(head)) != (ssize_t)sizeof(head) ||
-	    memcmp(head, ELFMAG, SELFMAG) != 0)
-		return false;
-	kind[0] = head[EI_CLASS];
-	kind[1] = head[EI_DATA];
-	memcpy(kind + 2, head + 18, 2); /* e_machine */
-	return true;
-}
-
 /*
- * Why the program stopped at its exec as pid will run without the switch,
- * or NULL if its loader will preload lib. The loader never runs for a
- * static program, drops LD_PRELOAD for one that gained privileges at exec
- * (setuid, setgid, file capabilities), and can't load a library built for
- * another machine.
+ * Whether the loader of the program pid has just exec'd will preload lib;
+ * if not, says so. It never runs for a static program, drops LD_PRELOAD for
+ * one that gained privileges at exec (setuid, setgid, file capabilities),
+ * and can't load a library built for another machine.
  */
-static const char *why_not_preloaded(pid_t pid, const char *lib)
+static bool preloaded(pid_t pid, const char *lib, const char *cmd)
 {
-	char path[64];
-	unsigned long aux[512];
+	char path[64], exe[PATH_MAX];
+	unsigned long aux[512], base = 0, secure = 0;
 	snprintf(path, sizeof(path), "/proc/%d/auxv", (int)pid);
 	ssize_t n = read_head(path, aux, sizeof(aux));
-	if (n <= 0)
-		return "cannot tell whether the switch is preloaded";
-	unsigned long base = 0, secure = 0;
-	for (size_t i = 0; i + 1 < (size_t)n / sizeof(*aux) && aux[i] != AT_NULL; i += 2) {
+	for (size_t i = 0; n > 0 && i + 1 < (size_t)n / sizeof(*aux) && aux[i] != AT_NULL; i += 2) {
 		if (aux[i] == AT_BASE)
 			base = aux[i + 1];
 		else if (aux[i] == AT_SECURE)
 			secure = aux[i + 1];
 	}
-	if (base == 0)
-		return "a static program, which no library is preloaded into";
-	if (secure)
-		return "gains privileges as it starts, so the loader ignores LD_PRELOAD";
-	unsigned char want[4], got[4];
+	/* ELF magic, class and byte order; then e_machine. */
+	unsigned char want[20], got[20];
 	snprintf(path, sizeof(path), "/proc/%d/exe", (int)pid);
-	if (!elf_kind(lib, want) || !elf_kind(path, got) || memcmp(want, got, sizeof(want)) != 0)
-		return "built for another machine than the simulated switch";
-	return NULL;
+	const char *why = NULL;
+	if (n <= 0)
+		why = "cannot tell whether the switch is preloaded";
+	else if (!base)
+		why = "a static program, which no library is preloaded into";
+	else if (secure)
+		why = "gains privileges as it starts, so the loader ignores LD_PRELOAD";
+	else if (read_head(lib, want, 20) != 20 || read_head(path, got, 20) != 20 ||
+		 memcmp(want, ELFMAG, SELFMAG) != 0 || memcmp(want, got, EI_DATA + 1) != 0 ||
+		 memcmp(want + 18, got + 18, 2) != 0)
+		why = "built for another machine than the simulated switch";
+	if (!why)
+		return true;
+	ssize_t len = readlink(path, exe, sizeof(exe) - 1);
+	exe[len > 0 ? len : 0] = '\0';
+	fprintf(stderr, "switchsim: %s: %s; not run\n", len > 0 ? exe : cmd, why);
+	return false;
 }
 
 /*
@@ -110,15 +100,14 @@ static const char *why_not_preloaded(pid_t pid, const char *lib)
  * before the loader runs, and let go only if that loader will preload the
  * switch; else all of them are killed. Done when all of them have ended.
  */
-static int run(char **argv)
+static int run(int, char **argv)
 {
-	char exe[PATH_MAX], lib[PATH_MAX + 32];
-	ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+	char lib[PATH_MAX + 32];
+	ssize_t n = readlink("/proc/self/exe", lib, PATH_MAX - 1);
 	if (n < 0)
 		return failed("/proc/self/exe", strerror(errno));
-	exe[n] = '\0';
-	*strrchr(exe, '/') = '\0';
-	snprintf(lib, sizeof(lib), "%s/libswitchsim.so", exe);
+	lib[n] = '\0';
+	snprintf(strrchr(lib, '/'), 32, "/libswitchsim.so");
 	/* ld.so would take the pieces for several libraries, or expand $LIB,
 	 * $ORIGIN or $PLATFORM, find none, and run the command against the
 	 * real system with no more than a warning. */
@@ -132,28 +121,27 @@ static int run(char **argv)
 		return failed(lib, strerror(errno));
 	setenv("LD_PRELOAD", lib, 1);
 	setenv("SWITCHSIM_DIR", dir, 1);
+	/* LeakSanitizer stops the world with ptrace, which fails in a traced
+	 * process, and then dies at exit: a sanitized command would fail for
+	 * being watched. Read after ASAN_OPTIONS; the last flag wins. */
+	const char *lsan = getenv("LSAN_OPTIONS");
+	setenv("LSAN_OPTIONS", (std::string(lsan ? lsan : "") + ":detect_leaks=0").c_str(), 1);
 	fflush(stderr);
 	pid_t pid = fork();
 	if (pid < 0)
 		return failed("fork", strerror(errno));
 	if (pid == 0) {
 		/* Stopped until the tracer has said what to follow. */
-		if (ptrace(PTRACE_TRACEME, 0, NULL, NULL) != 0 || raise(SIGSTOP) != 0) {
-			fprintf(stderr, "switchsim: %s: cannot watch it start: %s\n", argv[0],
-				strerror(errno));
-			_exit(2);
-		}
-		execvp(argv[0], argv);
-		fprintf(stderr, "switchsim: %s: %s\n", argv[0], strerror(errno));
-		_exit(127);
+		bool watched = ptrace(PTRACE_TRACEME, 0, NULL, NULL) == 0 && raise(SIGSTOP) == 0;
+		if (watched)
+			execvp(argv[0], argv);
+		fprintf(stderr, "switchsim: %s: %s%s\n", argv[0],
+			watched ? "" : "cannot watch it start: ", strerror(errno));
+		_exit(watched ? 127 : 2);
 	}
 	/* As a shell does for the command it waits for. */
 	signal(SIGINT, SIG_IGN);
 	signal(SIGQUIT, SIG_IGN);
-	/* Each exec of each process; and killed with switchsim rather than
-	 * left to run on unwatched. */
-	const long follow = PTRACE_O_TRACEEXEC | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
-			    PTRACE_O_TRACECLONE | PTRACE_O_EXITKILL;
 	/* Tracees past the SIGSTOP each one starts with. */
 	std::set<pid_t> seen;
 	int status, result = 2;
@@ -162,10 +150,9 @@ static int run(char **argv)
 		pid_t who = waitpid(-1, &status, __WALL);
 		if (who < 0 && errno == EINTR)
 			continue;
-		if (who < 0 && errno == ECHILD)
-			return refused ? 2 : result;
 		if (who < 0)
-			return failed(argv[0], strerror(errno));
+			return errno == ECHILD ? (refused ? 2 : result)
+					       : failed(argv[0], strerror(errno));
 		if (!WIFSTOPPED(status)) {
 			seen.erase(who);
 			if (who == pid)
@@ -173,36 +160,27 @@ static int run(char **argv)
 							   : 128 + WTERMSIG(status);
 			continue;
 		}
+		int event = status >> 16;
+		long sig = event ? 0 : WSTOPSIG(status); /* a fork's child stops on its own */
+		refused = refused || (event == PTRACE_EVENT_EXEC && !preloaded(who, lib, argv[0]));
 		if (refused) {
+			for (pid_t t : seen)
+				kill(t, SIGKILL);
 			kill(who, SIGKILL);
 			continue;
 		}
-		long sig = WSTOPSIG(status);
-		const char *why = NULL;
+		unsigned long former = 0;
 		if (sig == SIGSTOP && seen.insert(who).second) {
-			ptrace(PTRACE_SETOPTIONS, who, NULL, follow);
+			/* Each exec of each process; and killed with switchsim
+			 * rather than left to run on unwatched. */
+			ptrace(PTRACE_SETOPTIONS, who, NULL,
+			       PTRACE_O_TRACEEXEC | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
+				       PTRACE_O_TRACECLONE | PTRACE_O_EXITKILL);
 			sig = 0;
-		} else if (status >> 16 == PTRACE_EVENT_EXEC &&
-			   (why = why_not_preloaded(who, lib))) {
-			char path[64], exe[PATH_MAX];
-			snprintf(path, sizeof(path), "/proc/%d/exe", (int)who);
-			ssize_t len = readlink(path, exe, sizeof(exe) - 1);
-			exe[len > 0 ? len : 0] = '\0';
-			fprintf(stderr, "switchsim: %s: %s; not run\n", len > 0 ? exe : argv[0],
-				why);
-			refused = true;
-			for (pid_t t : seen)
-				kill(t, SIGKILL);
-			continue;
-		} else if (status >> 16 == PTRACE_EVENT_EXEC) {
-			/* A thread's exec: it goes on under the leader's id. */
-			unsigned long former = 0;
-			if (ptrace(PTRACE_GETEVENTMSG, who, NULL, &former) == 0 &&
-			    (pid_t)former != who)
-				seen.erase((pid_t)former);
-			sig = 0;
-		} else if (status >> 16) {
-			sig = 0; /* a fork, vfork or clone: the child stops on its own */
+		} else if (event == PTRACE_EVENT_EXEC &&
+			   ptrace(PTRACE_GETEVENTMSG, who, NULL, &former) == 0 &&
+			   (pid_t)former != who) {
+			seen.erase((pid_t)former); /* a thread's exec: it goes on as the leader */
 		}
 		/* Traced, it stops for every signal too: those go on to it. */
 		// NOLINTNEXTLINE(performance-no-int-to-ptr): ptrace takes the signal as its data
@@ -210,71 +188,60 @@ static int run(char **argv)
 	}
 }
 
+/* A setting, as a line of the state text: the model applies it. */
 static int set(int argc, char **argv)
 {
-	char line[256];
-	size_t len = 0;
+	char line[260] = "set"; /* 255 bytes of arguments */
+	size_t len = 3;
 	for (int i = 0; i < argc; i++) {
-		int n = snprintf(line + len, sizeof(line) - len, i ? " %s" : "%s", argv[i]);
+		int n = snprintf(line + len, sizeof(line) - len, " %s", argv[i]);
 		if (n < 0 || (size_t)n >= sizeof(line) - len)
 			return usage_error("set: too long");
 		len += (size_t)n;
 	}
 	/* A port's link alone: up at 1000 full, or down; its speed alone: half. */
-	bool port = false;
-	for (int i = 0; i < SWM_PORTS; i++)
-		port = port || strcmp(argv[0], swm_port_name[i]) == 0;
 	uint32_t up = 0;
 	const char *rest = argc == 2 && swm_word_parse(SWM_LINK, argv[1], strlen(argv[1]), &up) == 0
 				   ? (up ? " 1000 full" : " 0 half")
 				   : argc == 3 ? " half" : "";
-	if (port)
-		snprintf(line + len, sizeof(line) - len, "%s", rest);
-	/* A setting, as a line of the state text: the model applies it. */
+	for (int i = 0; i < SWM_PORTS; i++)
+		if (strcmp(argv[0], swm_port_name[i]) == 0)
+			snprintf(line + len, sizeof(line) - len, "%s", rest);
 	return sim_update([&line](struct swm_state *st) {
 		       struct swm_clock clk = sim_clock();
 		       struct swm_error err;
-		       char what[sizeof(line) + 8];
-		       snprintf(what, sizeof(what), "set %s", line);
-		       return swm_apply(st, line, strlen(line), &clk, &err) == 0 ||
-			      sim_say(what, err.why);
+		       return swm_apply(st, line + 4, strlen(line + 4), &clk, &err) == 0 ||
+			      sim_say(line, err.why);
 	       }) ? 0 : 2;
 }
 
 /* A setting's word, or its number where it has none. */
-static void show_word(enum swm_field f, uint32_t v)
+static const char *word(enum swm_field f, uint32_t v, char (&buf)[12])
 {
 	const char *w = swm_word_name(f, v);
-	if (w)
-		printf(" %s", w);
-	else
-		printf(" %lu", (unsigned long)v);
+	snprintf(buf, sizeof(buf), "%lu", (unsigned long)v);
+	return w ? w : buf;
 }
 
-static int show(void)
+static int show(int, char **)
 {
 	struct swm_state st;
 	if (!sim_load(&st))
 		return 2;
 	uint64_t now = sim_clock().now;
 	printf("state in %s\n", sim_dir());
+	char a[12], b[12];
 	for (int i = 0; i < SWM_PORTS; i++) {
 		struct swm_port p = swm_port_now(&st, i, now);
-		printf("%-6s", swm_port_name[i]);
-		show_word(SWM_LINK, p.link);
-		printf(" %lu", (unsigned long)p.speed);
-		show_word(SWM_DUPLEX, p.duplex);
+		printf("%-6s %s %lu %s", swm_port_name[i], word(SWM_LINK, p.link, a),
+		       (unsigned long)p.speed, word(SWM_DUPLEX, p.duplex, b));
 		if (st.port[i].until > now)
 			printf("  (link cycle: up again in %lu.%lu s)",
 			       (unsigned long)((st.port[i].until - now) / 1000),
 			       (unsigned long)((st.port[i].until - now) % 1000 / 100));
 		printf("\n");
 	}
-	printf("%-6s", "led");
-	show_word(SWM_LED, st.led);
-	printf("\n%-6s", "header");
-	show_word(SWM_HEADER, st.header);
-	printf("\n");
+	printf("led    %s\nheader %s\n", word(SWM_LED, st.led, a), word(SWM_HEADER, st.header, b));
 	for (uint32_t i = 0; i < st.nregs; i++)
 		printf("reg    0x%08lx = 0x%08lx\n", (unsigned long)st.reg[i].addr,
 		       (unsigned long)st.reg[i].value);
@@ -285,38 +252,33 @@ static int show(void)
  * The log, the older part first, copied while it is held still and shown
  * after: a reader stalled on its output (a pager) must hold up no run.
  */
-static int show_log(void)
+static int show_log(int, char **)
 {
 	int fd = sim_log_open();
 	if (fd < 0)
 		return 2;
 	int old = sim_open("log.old", O_RDONLY);
-	if (old < 0 && errno != ENOENT) {
-		sim_log_close(fd);
-		return 2;
-	}
-	const int fds[] = { old, fd };
-	const char *const names[] = { "log.old", "log" };
 	char *buf = NULL;
 	size_t len = 0;
-	int err = 0, i = 0;
-	for (; i < 2 && !err; i++)
-		if (fds[i] >= 0)
-			err = sim_read(fds[i], &buf, &len, SIZE_MAX / 2);
+	/* -1: sim_open has said why. */
+	int err = old >= 0 ? sim_read(old, &buf, &len, SIZE_MAX / 2) : errno == ENOENT ? 0 : -1;
+	const char *name = err ? "log.old" : "log";
+	if (!err)
+		err = sim_read(fd, &buf, &len, SIZE_MAX / 2);
 	if (old >= 0)
 		sim_close(old);
 	sim_log_close(fd);
 	if (!err)
 		fwrite(buf, 1, len, stdout);
 	free(buf);
-	if (err && !sim_fail(names[i - 1], strerror(err)))
-		return 2;
-	return fflush(stdout) == 0 ? 0 : 2;
+	if (err > 0)
+		sim_fail(name, strerror(err));
+	return !err && fflush(stdout) == 0 ? 0 : 2;
 }
 
 /* Back to the default state: what the sim made goes, but for the lock,
  * which others may hold. Only regular files of ours are removed. */
-static int reset(void)
+static int reset(int, char **)
 {
 	int lock = sim_lock();
 	if (lock < 0)
@@ -335,6 +297,14 @@ static int reset(void)
 
 int main(int argc, char *argv[])
 {
+	static const struct {
+		const char *name;
+		int min, max; /* arguments */
+		int (*fn)(int argc, char **argv);
+	} cmds[] = {
+		{ "run", 1, INT_MAX, run }, { "set", 2, 4, set }, { "show", 0, 0, show },
+		{ "log", 0, 0, show_log }, { "reset", 0, 0, reset },
+	};
 	if (argc < 2)
 		return usage_error("no command");
 	const char *cmd = argv[1];
@@ -344,20 +314,11 @@ int main(int argc, char *argv[])
 		fputs(usage_text, stdout);
 		return fflush(stdout) == 0 ? 0 : 2;
 	}
-	if (strcmp(cmd, "run") == 0 && argc >= 3)
-		return run(argv + 2);
-	if (strcmp(cmd, "set") == 0 && argc >= 4 && argc <= 6)
-		return set(argc - 2, argv + 2);
-	if (strcmp(cmd, "show") == 0 && argc == 2)
-		return show();
-	if (strcmp(cmd, "log") == 0 && argc == 2)
-		return show_log();
-	if (strcmp(cmd, "reset") == 0 && argc == 2)
-		return reset();
-	static const char *const cmds[] = { "run", "set", "show", "log", "reset" };
-	for (const char *c : cmds)
-		if (help || strcmp(cmd, c) == 0)
-			return usage_error("wrong number of arguments");
+	for (const auto &c : cmds)
+		if (help || strcmp(cmd, c.name) == 0)
+			return !help && argc - 2 >= c.min && argc - 2 <= c.max
+				       ? c.fn(argc - 2, argv + 2)
+				       : usage_error("wrong number of arguments");
 	char what[128];
 	snprintf(what, sizeof(what), "%s: no such command", cmd);
 	return usage_error(what);
