@@ -232,22 +232,18 @@ int sim_open(const char *name, int flags)
 	}
 	/* Non-blocking, so a FIFO can't hold the run; it is refused below. */
 	int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-	if (fd < 0) {
-		int err = errno;
-		if (err == ENOENT && !(flags & O_CREAT))
-			return -1;
-		sim_say(path, err == ELOOP ? "a symbolic link" : strerror(err));
-		errno = err == ENOENT ? EIO : err;
-		return -1;
-	}
+	int err = fd < 0 ? errno : EINVAL;
 	struct stat sb;
-	if (fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
-		sim_say(path, "not a regular file");
+	if (fd >= 0 && fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode))
+		return fd;
+	if (fd >= 0)
 		sim_close(fd);
-		errno = EINVAL;
+	if (err == ENOENT && !(flags & O_CREAT))
 		return -1;
-	}
-	return fd;
+	sim_say(path, fd >= 0 ? "not a regular file"
+			      : err == ELOOP ? "a symbolic link" : strerror(err));
+	errno = err == ENOENT ? EIO : err;
+	return -1;
 }
 
 static bool write_all(int fd, const char *p, size_t n)
