@@ -398,13 +398,6 @@ static void ignore_interrupts(bool on)
 	pthread_mutex_unlock(&interrupts_lock);
 }
 
-/* A child forked while another thread held the lock has only this thread. */
-static void fork_child(void)
-{
-	pthread_mutex_init(&interrupts_lock, NULL);
-	interrupts_users = 0;
-}
-
 /* system(), in an environment of its own without LD_PRELOAD: the shell
  * is not the tool. The process's stays, as other threads may read it. */
 static int run_shell(const char *command)
@@ -530,6 +523,10 @@ __attribute__((constructor)) static void switchsim_init(void)
 {
 	if (!sim_faults(&faults) || !sim_dir())
 		_exit(2);
-	pthread_atfork(NULL, NULL, fork_child);
+	/* A child forked while another thread held it has only this thread. */
+	pthread_atfork(NULL, NULL, [] {
+		pthread_mutex_init(&interrupts_lock, NULL);
+		interrupts_users = 0;
+	});
 	clear_leftovers();
 }
