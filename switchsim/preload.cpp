@@ -1,59 +1,27 @@
 // SPDX-License-Identifier: BSD-2-Clause
 /*
- * libswitchsim.so: stands in for the switch driver behind "phy0" when
- * preloaded into a program (LD_PRELOAD).
- *
- * - socket(), close(): passed on to the system, and logged, so every
- *   socket can be seen closed exactly once, and with what family and type
- *   it was opened.
- * - ioctl() on "phy0" with 0x8948 (port status), 0x89FF (WAN LED) and
- *   0x89FE (Atheros header): answered from the state files and logged with
- *   the exact bytes of the request block and of the data at ifr_data. As
- *   in a kernel, a bad pointer is EFAULT. Anything else goes on to the
- *   system untouched, so the kernel answers.
- * - system(): logged, then run by the real shell with "/proc/switch_phy"
- *   and "/sbin/ethreg" mapped to stand-ins; a five-digit link cycle written
- *   to the driver file is applied: mask bit i (digit 5-i) holds LAN i down.
- * Programs may call all of these from any thread.
- * - The kernel's own check comes first: 0x8948 is its SIOCGMIIREG, which
- *   it refuses with EPERM to a process without CAP_NET_ADMIN before any
- *   driver sees it, so such a request is neither answered nor logged.
- *
- * Fault injection, from the environment (a malformed value ends the run
- * with status 2 before the program starts):
- *   SWITCHSIM_FAIL_SOCKET=ERR      socket() fails with errno ERR (EMFILE or 24)
- *   SWITCHSIM_FAIL_IOCTL=CODE:ERR  request CODE on phy0 fails with errno ERR
- *   SWITCHSIM_FAIL_SYSTEM=ERR      system() fails with errno ERR
- *   SWITCHSIM_FAIL_SYSTEM=signal:N the shell is reported killed by signal N
- *   SWITCHSIM_FAIL_PROC=1          the driver file can't be written
- *   SWITCHSIM_FAIL_ETHREG=missing  there is no register tool
- *   SWITCHSIM_FAIL_ETHREG=N        the register tool exits with code N
- * SWITCHSIM_ETHREG is the shell command that stands in for /sbin/ethreg
- * (default: the ethreg beside this library).
+ * libswitchsim.so, preloaded: the switch driver behind "phy0", and the log
+ * of every socket, request, close and shell command, safe from any thread
+ * (see README.md). SWITCHSIM_ETHREG is the shell command that stands in
+ * for /sbin/ethreg (default: the ethreg beside this library).
  */
 #include "simstate.h"
 
 #include <atomic>
 
 #include <dlfcn.h>
-#include <limits.h>
-#include <errno.h>
-#include <fcntl.h>
 #include <linux/capability.h>
 #include <net/if.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdarg.h>
-#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -68,37 +36,38 @@ template <typename F> static F real(const char *name)
 
 static struct sim_faults faults;
 
+static int fail_with(int err)
+{
+	errno = err;
+	return -1;
+}
+
 /*
- * Sockets by descriptor: open now, or closed already (a second close is
- * logged too). Any thread may look one up while another adds one, so the
- * table is allocated once, at the start, for every descriptor the hard
- * limit allows (untouched, its pages cost nothing). Only a privileged
- * process can raise that limit later: a socket above the table can't be
- * tracked, and would reach the kernel unseen, so socket() refuses it with
- * EMFILE, as at the limit.
+ * Sockets by descriptor: open, or closed (a second close is logged too).
+ * Threads look up while others add, so the table is allocated once for
+ * every descriptor the hard limit allows (untouched pages cost nothing).
+ * A socket above it, after a privileged process raised the limit, would
+ * reach the kernel unseen: socket() refuses it with EMFILE.
  */
 enum { OPEN = 1, CLOSED = 2, SOCKETS_MAX = 1 << 20 };
 static std::atomic<unsigned char> *sockets;
 static size_t sockets_size;
 static pthread_once_t sockets_once = PTHREAD_ONCE_INIT;
 
-static void size_sockets(void)
-{
-	struct rlimit rl;
-	if (getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_max > SOCKETS_MAX)
-		rl.rlim_max = SOCKETS_MAX;
-	sockets = static_cast<std::atomic<unsigned char> *>(calloc(rl.rlim_max, 1));
-	if (!sockets) {
-		sim_say("socket table", strerror(ENOMEM));
-		_exit(2);
-	}
-	sockets_size = rl.rlim_max;
-}
-
 /* The socket's entry, NULL if fd can't be one. */
 static std::atomic<unsigned char> *socket_at(int fd)
 {
-	pthread_once(&sockets_once, size_sockets);
+	pthread_once(&sockets_once, [] {
+		struct rlimit rl;
+		if (getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_max > SOCKETS_MAX)
+			rl.rlim_max = SOCKETS_MAX;
+		sockets = static_cast<std::atomic<unsigned char> *>(calloc(rl.rlim_max, 1));
+		if (!sockets) {
+			sim_say("socket table", strerror(ENOMEM));
+			_exit(2);
+		}
+		sockets_size = rl.rlim_max;
+	});
 	return fd >= 0 && (size_t)fd < sockets_size ? &sockets[fd] : NULL;
 }
 
@@ -117,8 +86,7 @@ extern "C" int socket(int domain, int type, int protocol) noexcept
 {
 	if (faults.socket) {
 		sim_log("socket -1 %s", faults.socket);
-		errno = faults.socket_errno;
-		return -1;
+		return fail_with(faults.socket_errno);
 	}
 	int fd = real<int (*)(int, int, int)>("socket")(domain, type, protocol);
 	int err = errno;
@@ -154,8 +122,7 @@ extern "C" int close(int fd)
 static bool net_admin(void)
 {
 	struct __user_cap_header_struct head = { _LINUX_CAPABILITY_VERSION_3, 0 };
-	struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3];
-	memset(data, 0, sizeof(data));
+	struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
 	return syscall(SYS_capget, &head, data) == 0 &&
 	       ((data[CAP_NET_ADMIN / 32].effective >> (CAP_NET_ADMIN % 32)) & 1);
 }
@@ -182,7 +149,6 @@ static int driver(unsigned long request, unsigned char *data)
 	return err ? -err : ok ? 0 : EIO;
 }
 
-/* A request as the driver's log shows it. */
 static void log_request(int fd, unsigned long request, const struct ifreq *ifr,
 			const unsigned char *data, size_t size)
 {
@@ -191,11 +157,8 @@ static void log_request(int fd, unsigned long request, const struct ifreq *ifr,
 		sim_log("%s", line);
 }
 
-/*
- * Copies n bytes between the caller's memory and ours as a kernel does: a
- * bad address is EFAULT, never a crash. Through a pipe, so that the kernel
- * itself touches the caller's side.
- */
+/* As a kernel copies: a bad address is EFAULT, never a crash, as the
+ * kernel itself touches the caller's side through a pipe. */
 static int copy_user(void *to, const void *from, size_t n)
 {
 	int p[2];
@@ -210,12 +173,6 @@ static int copy_user(void *to, const void *from, size_t n)
 	sim_close(p[0]);
 	sim_close(p[1]);
 	return err;
-}
-
-static int fail_with(int err)
-{
-	errno = err;
-	return -1;
 }
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
@@ -233,19 +190,13 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	 * the request's own, so none of it is read here. */
 	size_t size = request == REQ_STATUS ? STATUS_SIZE
 		      : request == REQ_LED || request == REQ_HEADER ? 2 : 0;
-	if (size == 0) {
-		log_request(fd, request, NULL, NULL, 0);
-		return pass_on(fd, request, arg);
-	}
-
-	struct ifreq ifr;
-	memset(&ifr, 0, sizeof(ifr));
-	int err = copy_user(&ifr, arg, sizeof(ifr));
+	struct ifreq ifr = {};
+	int err = size ? copy_user(&ifr, arg, sizeof(ifr)) : 0;
 	if (err)
 		return fail_with(err);
 	/* Another interface's request is the kernel's; what the caller left
 	 * in its block is none of the log's business. */
-	if (strncmp(ifr.ifr_name, "phy0", IFNAMSIZ) != 0) {
+	if (size == 0 || strncmp(ifr.ifr_name, "phy0", IFNAMSIZ) != 0) {
 		log_request(fd, request, NULL, NULL, 0);
 		return pass_on(fd, request, arg);
 	}
@@ -335,13 +286,6 @@ struct cycle {
 	uint64_t at;
 };
 
-/* A link cycle holds nothing unless the model takes it as one. */
-static bool hold_down(struct swm_state *st, const struct cycle &c)
-{
-	return swm_cycle(st, c.at, c.bytes, c.len) == 0;
-}
-
-/* What the shell wrote to the driver file open as fd; false if nothing. */
 static bool read_cycle(int fd, struct cycle *c)
 {
 	ssize_t n = pread(fd, c->bytes, sizeof(c->bytes), 0);
@@ -393,12 +337,9 @@ static int dead_driver_file(int dfd, const char *name, struct stat *held)
 }
 
 /*
- * A run that was killed must not lose its link cycle, nor leave its files
- * for good: whoever runs next, if the directory's check saw any, finishes
- * its work under the state lock, taken only if there is work. A state file
- * never renamed into place goes (only the lock's holder writes one); a
- * driver file whose run died before applying it is applied now, at the
- * time it was written.
+ * A killed run's files, finished under the state lock, taken only if there
+ * is work: its state file goes (only the lock's holder writes one), and a
+ * driver file not yet applied is applied as of when it was written.
  */
 static void clear_leftovers(void)
 {
@@ -425,7 +366,7 @@ static void clear_leftovers(void)
 		else if (fd >= 0 && (loaded || (loaded = sim_load(&st))) &&
 			 sim_path(path, sizeof(path), name) &&
 			 (!read_cycle(fd, &c) || !written_at(&held, sim_clock().now, &c.at) ||
-			  !hold_down(&st, c) || sim_save(&st)))
+			  swm_cycle(&st, c.at, c.bytes, c.len) != 0 || sim_save(&st)))
 			done_cycle(path, &c);
 		if (fd >= 0)
 			sim_close(fd);
@@ -437,8 +378,7 @@ static void clear_leftovers(void)
 		sim_unlock(lock);
 }
 
-/* system() ignores SIGINT and SIGQUIT while any shell of the process runs:
- * the first call to start one sets them aside, the last to end puts them back. */
+/* As system(), SIGINT and SIGQUIT are ignored while any shell runs. */
 static pthread_mutex_t interrupts_lock = PTHREAD_MUTEX_INITIALIZER;
 static int interrupts_users;
 static struct sigaction saved_int, saved_quit;
@@ -447,10 +387,8 @@ static void ignore_interrupts(bool on)
 {
 	pthread_mutex_lock(&interrupts_lock);
 	if (on && interrupts_users++ == 0) {
-		struct sigaction ign;
-		memset(&ign, 0, sizeof(ign));
+		struct sigaction ign = {};
 		ign.sa_handler = SIG_IGN;
-		sigemptyset(&ign.sa_mask);
 		sigaction(SIGINT, &ign, &saved_int);
 		sigaction(SIGQUIT, &ign, &saved_quit);
 	} else if (!on && --interrupts_users == 0) {
@@ -460,24 +398,14 @@ static void ignore_interrupts(bool on)
 	pthread_mutex_unlock(&interrupts_lock);
 }
 
-/* A child forked while another thread held the lock has only this thread. */
-static void fork_child(void)
-{
-	pthread_mutex_init(&interrupts_lock, NULL);
-	interrupts_users = 0;
-}
-
-/*
- * What system() does, but the shell gets an environment of its own,
- * without LD_PRELOAD: the shell and what it runs are not the tool. The
- * process's environment stays as it is, as other threads may read it.
- */
+/* system(), in an environment of its own without LD_PRELOAD: the shell
+ * is not the tool. The process's stays, as other threads may read it. */
 static int run_shell(const char *command)
 {
 	static char *none[] = { NULL };
 	char **from = environ ? environ : none; /* NULL after clearenv() */
 	size_t n = 0;
-	for (char **e = from; *e; e++)
+	while (from[n])
 		n++;
 	char **env = static_cast<char **>(calloc(n + 1, sizeof(*env)));
 	if (!env)
@@ -503,18 +431,13 @@ static int run_shell(const char *command)
 	char sh[] = "sh", c[] = "-c", dashes[] = "--";
 	char *argv[] = { sh, c, dashes, const_cast<char *>(command), NULL };
 	pid_t pid;
-	int status = 0;
+	int status = 127 << 8; /* as a shell that could not be run */
 	int err = posix_spawn(&pid, "/bin/sh", NULL, &attr, argv, env);
-	if (err == 0) {
-		while (waitpid(pid, &status, 0) < 0)
-			if (errno != EINTR) {
-				err = errno;
-				status = -1;
-				break;
-			}
-	} else {
-		status = 127 << 8; /* as a shell that could not be run */
-	}
+	while (!err && waitpid(pid, &status, 0) < 0)
+		if (errno != EINTR) {
+			err = errno;
+			status = -1;
+		}
 	posix_spawnattr_destroy(&attr);
 	ignore_interrupts(false);
 	pthread_sigmask(SIG_SETMASK, &old, NULL);
@@ -530,12 +453,10 @@ struct shell_names {
 };
 
 /*
- * The driver file of this call alone, so a run applies only its own digits.
- * Made and locked under the state lock, so that a run clearing what dead
- * runs left never finds it unlocked; locked until its digits are applied.
- * For SWITCHSIM_FAIL_PROC, and while the state can't be read, as a driver
- * refuses a cycle it can't keep, there is none: the shell gets a name that
- * not even root can create, as /dev/null is no directory.
+ * A driver file of this call's own, made and locked under the state lock,
+ * so that clear_leftovers never finds it unlocked, until its digits are
+ * applied. For SWITCHSIM_FAIL_PROC, and while the state can't be read (a
+ * driver refuses a cycle it can't keep), a name not even root can create.
  */
 static int shell_with_driver(const char *command, struct shell_names *n)
 {
@@ -554,30 +475,27 @@ static int shell_with_driver(const char *command, struct shell_names *n)
 		sim_unlock(lock);
 	}
 	const char *const to[] = { n->quoted, n->ethreg };
-	if (!err && (!quote(n->quoted, sizeof(n->quoted), n->proc) ||
-		     !ethreg_command(n->ethreg, sizeof(n->ethreg)) ||
-		     !map_command(n->mapped, sizeof(n->mapped), command, to)))
-		err = E2BIG;
-	else if (err)
-		sim_say(n->proc, strerror(err));
-	if (err && fd >= 0) {
-		unlink(n->proc);
-		sim_close(fd);
-	}
 	if (err)
-		return fail_with(err);
-
-	int status = run_shell(n->mapped);
+		sim_say(n->proc, strerror(err));
+	else if (!quote(n->quoted, sizeof(n->quoted), n->proc) ||
+		 !ethreg_command(n->ethreg, sizeof(n->ethreg)) ||
+		 !map_command(n->mapped, sizeof(n->mapped), command, to))
+		err = E2BIG;
+	if (err && fd >= 0)
+		unlink(n->proc);
+	int status = err ? fail_with(err) : run_shell(n->mapped);
 	int saved = errno;
 	struct cycle c;
-	if (fd >= 0 && read_cycle(fd, &c)) {
+	if (!err && fd >= 0 && read_cycle(fd, &c)) {
 		c.at = sim_clock().now;
-		sim_update([&c](struct swm_state *s) { return hold_down(s, c); });
+		sim_update([&c](struct swm_state *s) {
+			return swm_cycle(s, c.at, c.bytes, c.len) == 0;
+		});
 	}
-	if (fd >= 0) {
+	if (!err && fd >= 0)
 		done_cycle(n->proc, &c);
+	if (fd >= 0)
 		sim_close(fd);
-	}
 	errno = saved;
 	return status;
 }
@@ -592,9 +510,7 @@ extern "C" int system(const char *command)
 	if (!command)
 		return 1; /* there is a shell */
 	struct shell_names *n = static_cast<struct shell_names *>(malloc(sizeof(*n)));
-	if (!n)
-		return fail_with(ENOMEM);
-	int status = shell_with_driver(command, n);
+	int status = n ? shell_with_driver(command, n) : fail_with(ENOMEM);
 	int saved = errno;
 	free(n);
 	errno = saved;
@@ -607,6 +523,10 @@ __attribute__((constructor)) static void switchsim_init(void)
 {
 	if (!sim_faults(&faults) || !sim_dir())
 		_exit(2);
-	pthread_atfork(NULL, NULL, fork_child);
+	/* A child forked while another thread held it has only this thread. */
+	pthread_atfork(NULL, NULL, [] {
+		pthread_mutex_init(&interrupts_lock, NULL);
+		interrupts_users = 0;
+	});
 	clear_leftovers();
 }

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause
 /*
- * State and log files of the simulated switch. Its descriptors are closed
- * with sim_close(): in the preloaded library, close() is the tool's, which
- * logs the sockets it has seen, and a file of ours may reuse a number the
- * tool has closed.
+ * Our descriptors are closed with sim_close(): in the preload, close() logs
+ * the tool's sockets, and a file of ours may reuse a number one had.
  */
 #include "simstate.h"
 
@@ -47,11 +45,9 @@ static bool owned_by(const char *path, uid_t uid, bool or_root)
 }
 
 /*
- * One step on the way to the state directory, or the directory itself
- * (last). Others must not be able to swap what lies below: each step is
- * root's or ours, and writable by no one else unless sticky, as /tmp is.
- * A symbolic link passes on its owner; its target is checked on the
- * resolved path.
+ * A step on the way to the state directory, or it (last): others must not
+ * swap what lies below, so each is root's or ours, and writable by no one
+ * else unless sticky, as /tmp is. A link's target is checked resolved.
  */
 static bool safe_step(const char *path, bool last)
 {
@@ -69,8 +65,7 @@ static bool safe_step(const char *path, bool last)
 	return true;
 }
 
-/* Every step of an absolute path, from the root down; the last one is
- * the directory itself when last is set. */
+/* Every step of an absolute path, from the root down. */
 static bool safe_path(char *path, bool last)
 {
 	for (char *p = path + 1;; p++) {
@@ -113,12 +108,9 @@ bool sim_leftovers(void)
 	return sim_dir() && leftovers;
 }
 
-/*
- * The directory path (absolute), made safe to use: every step above it is
- * checked before anything is created, it is created only under a checked
- * parent and never through a link, and it must be ours, private, and hold
- * nothing but our files. The resolved path goes into out.
- */
+/* The directory path, made safe to use, resolved into out: created only
+ * under a checked parent, never through a link; with contents, holding
+ * nothing but our files. */
 static bool own_dir(const char *path, char *out, size_t size, bool contents)
 {
 	char parent[SIM_PATH], real[PATH_MAX];
@@ -167,7 +159,6 @@ static bool own_dir(const char *path, char *out, size_t size, bool contents)
 	});
 }
 
-/* The directory asked for, absolute, made safe to use into dir. */
 static bool find_dir(char *dir, size_t size)
 {
 	const char *env = getenv("SWITCHSIM_DIR");
@@ -211,14 +202,10 @@ static char state_dir[SIM_PATH - 64];
 static bool state_dir_ok;
 static pthread_once_t state_dir_once = PTHREAD_ONCE_INIT;
 
-static void init_state_dir(void)
-{
-	state_dir_ok = find_dir(state_dir, sizeof(state_dir));
-}
-
 const char *sim_dir(void)
 {
-	pthread_once(&state_dir_once, init_state_dir);
+	pthread_once(&state_dir_once,
+		     [] { state_dir_ok = find_dir(state_dir, sizeof(state_dir)); });
 	return state_dir_ok ? state_dir : NULL;
 }
 
@@ -245,22 +232,18 @@ int sim_open(const char *name, int flags)
 	}
 	/* Non-blocking, so a FIFO can't hold the run; it is refused below. */
 	int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-	if (fd < 0) {
-		int err = errno;
-		if (err == ENOENT && !(flags & O_CREAT))
-			return -1;
-		sim_say(path, err == ELOOP ? "a symbolic link" : strerror(err));
-		errno = err == ENOENT ? EIO : err;
-		return -1;
-	}
+	int err = fd < 0 ? errno : EINVAL;
 	struct stat sb;
-	if (fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
-		sim_say(path, "not a regular file");
+	if (fd >= 0 && fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode))
+		return fd;
+	if (fd >= 0)
 		sim_close(fd);
-		errno = EINVAL;
+	if (err == ENOENT && !(flags & O_CREAT))
 		return -1;
-	}
-	return fd;
+	sim_say(path, fd >= 0 ? "not a regular file"
+			      : err == ELOOP ? "a symbolic link" : strerror(err));
+	errno = err == ENOENT ? EIO : err;
+	return -1;
 }
 
 static bool write_all(int fd, const char *p, size_t n)
@@ -348,13 +331,11 @@ bool sim_save(const struct swm_state *st)
 	int fd = mkostemp(tmp, O_CLOEXEC);
 	if (fd < 0)
 		return sim_say(tmp, strerror(errno));
-	bool ok = write_all(fd, text, (size_t)len) && fsync(fd) == 0;
+	bool ok = write_all(fd, text, (size_t)len) && fsync(fd) == 0 && rename(tmp, path) == 0;
 	int err = errno;
 	sim_close(fd);
-	if (ok && rename(tmp, path) == 0)
-		return true;
 	if (ok)
-		err = errno;
+		return true;
 	unlink(tmp);
 	char why[160];
 	snprintf(why, sizeof(why), "cannot write: %s", strerror(err));
@@ -362,21 +343,12 @@ bool sim_save(const struct swm_state *st)
 }
 
 /*
- * The state and the log each have a lock: flock() on a file, so that runs
- * exclude each other, and a mutex, so that the threads of one run do too.
- * A child forked while a lock is held would keep the flock for as long as
- * it keeps the descriptor, so fork() waits for both mutexes; nothing may
- * fork while holding one.
+ * The state and the log each have a flock(), against other runs, and a
+ * mutex, against other threads. A child forked while a lock is held would
+ * keep the flock with the descriptor, so fork() waits for both mutexes.
  */
 static pthread_mutex_t state_mutex = PTHREAD_MUTEX_INITIALIZER;
 static pthread_mutex_t log_mutex = PTHREAD_MUTEX_INITIALIZER;
-static pthread_once_t atfork_once = PTHREAD_ONCE_INIT;
-
-static void before_fork(void)
-{
-	pthread_mutex_lock(&state_mutex);
-	pthread_mutex_lock(&log_mutex);
-}
 
 static void after_fork(void)
 {
@@ -384,10 +356,10 @@ static void after_fork(void)
 	pthread_mutex_unlock(&state_mutex);
 }
 
-static void init_atfork(void)
-{
-	pthread_atfork(before_fork, after_fork, after_fork);
-}
+static const int atfork = pthread_atfork([] {
+	pthread_mutex_lock(&state_mutex);
+	pthread_mutex_lock(&log_mutex);
+}, after_fork, after_fork);
 
 static bool flock_wait(int fd, int op)
 {
@@ -399,7 +371,6 @@ static bool flock_wait(int fd, int op)
 
 int sim_lock(void)
 {
-	pthread_once(&atfork_once, init_atfork);
 	pthread_mutex_lock(&state_mutex);
 	int fd = sim_open("lock", O_RDWR | O_CREAT);
 	if (fd >= 0 && !flock_wait(fd, LOCK_EX)) {
@@ -418,14 +389,10 @@ void sim_unlock(int fd)
 	pthread_mutex_unlock(&state_mutex);
 }
 
-/*
- * The log, open and locked (exclusive to append, shared to read): the file
- * that has the name once the lock is held, as a writer may have just moved
- * it aside. -1 after a message.
- */
-static int log_lock(int op)
+/* The log, locked: the file that has the name once the lock is held, as a
+ * writer may have just moved it aside. -1 after a message. */
+static int log_lock(int op, struct stat *held)
 {
-	pthread_once(&atfork_once, init_atfork);
 	pthread_mutex_lock(&log_mutex);
 	char path[SIM_PATH];
 	for (int tries = 0; tries < 100; tries++) {
@@ -433,14 +400,14 @@ static int log_lock(int op)
 						       : O_RDONLY | O_CREAT);
 		if (fd < 0)
 			break;
-		struct stat held, named;
-		if (!flock_wait(fd, op) || fstat(fd, &held) != 0) {
+		struct stat named;
+		if (!flock_wait(fd, op) || fstat(fd, held) != 0) {
 			sim_fail("log", strerror(errno));
 			sim_close(fd);
 			break;
 		}
 		if (sim_path(path, sizeof(path), "log") && lstat(path, &named) == 0 &&
-		    named.st_ino == held.st_ino && named.st_dev == held.st_dev)
+		    named.st_ino == held->st_ino && named.st_dev == held->st_dev)
 			return fd;
 		sim_close(fd);
 	}
@@ -467,29 +434,24 @@ void sim_log(const char *fmt, ...)
 	char *line = b->line;
 	va_list ap;
 	va_start(ap, fmt);
-	int n = vsnprintf(line, sizeof(b->line) - 1, fmt, ap);
+	line[0] = '\0';
+	vsnprintf(line, sizeof(b->line) - 1, fmt, ap);
 	va_end(ap);
-	if (n < 0)
-		n = 0;
-	if ((size_t)n > sizeof(b->line) - 2)
-		n = sizeof(b->line) - 2;
+	size_t n = strlen(line);
 	line[n++] = '\n';
-	int fd = log_lock(LOCK_EX);
+	struct stat sb;
+	int fd = log_lock(LOCK_EX, &sb);
 	if (fd < 0)
 		_exit(2);
-	struct stat sb;
 	const char *why = NULL;
-	if (fstat(fd, &sb) != 0) {
-		why = strerror(errno);
-	} else if (!write_all(fd, line, (size_t)n)) {
+	if (!write_all(fd, line, n)) {
 		/* A line goes in whole or not at all: a full disk must not
 		 * leave half of it for the next line to be appended to. */
 		why = strerror(errno);
-		struct stat now;
-		if (fstat(fd, &now) == 0 && now.st_size != sb.st_size &&
-		    ftruncate(fd, sb.st_size) != 0)
+		if (ftruncate(fd, sb.st_size) != 0)
 			why = "cannot take back a part-written line";
-	} else if (sb.st_size + n >= SIM_LOG_MAX && sim_path(b->path, sizeof(b->path), "log") &&
+	} else if ((size_t)sb.st_size + n >= SIM_LOG_MAX &&
+		   sim_path(b->path, sizeof(b->path), "log") &&
 		   sim_path(b->old, sizeof(b->old), "log.old") && rename(b->path, b->old) != 0) {
 		fprintf(stderr, "switchsim: %s: cannot move it to %s: %s\n", b->path, b->old,
 			strerror(errno));
@@ -504,7 +466,8 @@ void sim_log(const char *fmt, ...)
 
 int sim_log_open(void)
 {
-	return log_lock(LOCK_SH);
+	struct stat sb;
+	return log_lock(LOCK_SH, &sb);
 }
 
 static char boot_id[SWM_BOOT_LEN + 1];
@@ -514,11 +477,9 @@ static void read_boot_id(void)
 {
 	/* Without one, every boot looks the same: a hold may outlive one. */
 	strcpy(boot_id, "00000000-0000-0000-0000-000000000000");
-	int fd = open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-		return;
 	char buf[SWM_BOOT_LEN + 2];
-	ssize_t n = read(fd, buf, sizeof(buf));
+	int fd = open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
+	ssize_t n = fd < 0 ? -1 : read(fd, buf, sizeof(buf));
 	sim_close(fd);
 	if (n == SWM_BOOT_LEN + 1 && buf[SWM_BOOT_LEN] == '\n')
 		memcpy(boot_id, buf, SWM_BOOT_LEN);
@@ -534,92 +495,65 @@ struct swm_clock sim_clock(void)
 	return { (uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000, boot_id };
 }
 
-static bool parse_u32(const char *s, uint32_t *out)
-{
-	return s && swm_u32(s, strlen(s), out) == 0;
-}
-
 /* errno by name ("EIO") or number; -1 if neither. */
-static int sim_errno(const char *s)
+static int errno_of(const char *s, size_t len)
 {
 	uint32_t v;
-	if (parse_u32(s, &v))
+	if (swm_u32(s, len, &v) == 0)
 		return v > 0 && v < 4096 ? (int)v : -1;
 	for (int e = 1; e < 4096; e++) {
 		const char *name = strerrorname_np(e);
-		if (name && strcmp(s, name) == 0)
+		if (name && strlen(name) == len && strncmp(s, name, len) == 0)
 			return e;
 	}
 	return -1;
 }
 
-/* SWITCHSIM_FAIL_<name>, NULL if unset or empty. */
-static const char *fault(const char *name)
-{
-	char var[64];
-	snprintf(var, sizeof(var), "SWITCHSIM_FAIL_%s", name);
-	const char *v = getenv(var);
-	return v && *v ? v : NULL;
-}
-
-static bool bad_fault(const char *name, const char *value, const char *why)
-{
-	fprintf(stderr, "switchsim: SWITCHSIM_FAIL_%s=%s: %s\n", name, value, why);
-	return false;
-}
-
 bool sim_faults(struct sim_faults *f)
 {
+	static const char *const vars[] = { "SOCKET", "IOCTL", "SYSTEM", "PROC", "ETHREG" };
+	static const char *const takes[] = {
+		"takes an errno name or number",
+		"takes CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff, ERR an errno name or number",
+		"takes an errno name or number, or signal:N, N a signal number, 1 to 64",
+		"takes 1 (fail) or 0", "takes missing or an exit code, 1 to 255",
+	};
 	memset(f, 0, sizeof(*f));
-	const char *v = fault("SOCKET");
-	if (v) {
-		f->socket = v;
-		f->socket_errno = sim_errno(v);
-		if (f->socket_errno < 0)
-			return bad_fault("SOCKET", v, "not an errno name or number");
-	}
-	v = fault("IOCTL");
-	if (v) {
-		char code[16];
-		const char *colon = strchr(v, ':');
-		size_t n = colon ? (size_t)(colon - v) : 0;
-		if (n >= sizeof(code))
-			n = 0;
-		memcpy(code, v, n);
-		code[n] = '\0';
-		if (!colon || !parse_u32(code, &f->ioctl_code) ||
-		    (f->ioctl_code != 0x8948 && f->ioctl_code != 0x89fe && f->ioctl_code != 0x89ff))
-			return bad_fault("IOCTL", v,
-					 "takes CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff");
-		f->ioctl_errno = sim_errno(colon + 1);
-		if (f->ioctl_errno < 0)
-			return bad_fault("IOCTL", v, "ERR is not an errno name or number");
-	}
-	v = fault("SYSTEM");
-	if (v && strncmp(v, "signal:", 7) == 0) {
-		uint32_t sig;
-		/* The signals every Linux has; a wait status holds seven bits. */
-		if (!parse_u32(v + 7, &sig) || sig < 1 || sig > 64)
-			return bad_fault("SYSTEM", v, "signal:N takes a signal number, 1 to 64");
-		f->system_signal = (int)sig;
-	} else if (v) {
-		f->system_errno = sim_errno(v);
-		if (f->system_errno < 0)
-			return bad_fault("SYSTEM", v, "not an errno name or number, nor signal:N");
-	}
-	v = fault("PROC");
-	if (v) {
-		if (strcmp(v, "0") != 0 && strcmp(v, "1") != 0)
-			return bad_fault("PROC", v, "takes 1 (fail) or 0");
-		f->proc = *v == '1';
-	}
-	v = fault("ETHREG");
-	if (v) {
-		uint32_t code = 0;
-		f->ethreg_missing = strcmp(v, "missing") == 0;
-		if (!f->ethreg_missing && (!parse_u32(v, &code) || code < 1 || code > 255))
-			return bad_fault("ETHREG", v, "takes missing or an exit code, 1 to 255");
-		f->ethreg_exit = (int)code;
+	for (int i = 0; i < 5; i++) {
+		char var[32];
+		snprintf(var, sizeof(var), "SWITCHSIM_FAIL_%s", vars[i]);
+		const char *v = getenv(var), *colon = v ? strchr(v, ':') : NULL;
+		size_t len = v ? strlen(v) : 0;
+		uint32_t n = 0;
+		bool ok;
+		if (len == 0)
+			continue;
+		if (i == 0) {
+			f->socket = v;
+			ok = (f->socket_errno = errno_of(v, len)) > 0;
+		} else if (i == 1) {
+			ok = colon && swm_u32(v, (size_t)(colon - v), &f->ioctl_code) == 0 &&
+			     (f->ioctl_code == 0x8948 || f->ioctl_code == 0x89fe ||
+			      f->ioctl_code == 0x89ff) &&
+			     (f->ioctl_errno = errno_of(colon + 1, strlen(colon + 1))) > 0;
+		} else if (i == 2 && strncmp(v, "signal:", 7) == 0) {
+			/* The signals every Linux has; a wait status holds seven bits. */
+			ok = swm_u32(v + 7, len - 7, &n) == 0 && n >= 1 && n <= 64;
+			f->system_signal = (int)n;
+		} else if (i == 2) {
+			ok = (f->system_errno = errno_of(v, len)) > 0;
+		} else if (i == 3) {
+			f->proc = strcmp(v, "1") == 0;
+			ok = f->proc || strcmp(v, "0") == 0;
+		} else {
+			f->ethreg_missing = strcmp(v, "missing") == 0;
+			ok = f->ethreg_missing || (swm_u32(v, len, &n) == 0 && n >= 1 && n <= 255);
+			f->ethreg_exit = (int)n;
+		}
+		if (!ok) {
+			fprintf(stderr, "switchsim: %s=%s: %s\n", var, v, takes[i]);
+			return false;
+		}
 	}
 	return true;
 }
