@@ -42,7 +42,7 @@ static bool swm_is(const struct swm_tok *t, const char *word)
 }
 
 /* Lowercase only: a boot id is, and swm_u32 folds its own case. */
-static int swm_digit(char c)
+static int swm_digit(int c)
 {
 	if (c >= '0' && c <= '9')
 		return c - '0';
