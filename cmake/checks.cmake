@@ -39,13 +39,11 @@ endif()
 # What a router image gets: the tool and its page, and no simulated switch;
 # the simulated switch, asked for, under libexec/.
 set(layout_default "./usr/sbin/vok_eth ./usr/share/man/man8/vok_eth.8")
-set(layout_switchsim "./usr/libexec/switchsim/ethreg ./usr/libexec/switchsim/libswitchsim.so ./usr/libexec/switchsim/switchsim")
+set(layout_switchsim "./usr/libexec/switchsim/ethreg ./usr/libexec/switchsim/libswitchsim.so")
+string(APPEND layout_switchsim " ./usr/libexec/switchsim/switchsim")
+set(component_switchsim "--component switchsim")
 foreach(what default switchsim)
   set(stage ${CMAKE_BINARY_DIR}/install-check-${what})
-  set(component "")
-  if(what STREQUAL switchsim)
-    set(component "--component switchsim")
-  endif()
   add_test(NAME install.layout.${what}
-    COMMAND sh -c "rm -rf '${stage}' && DESTDIR='${stage}' '${CMAKE_COMMAND}' --install '${CMAKE_BINARY_DIR}' --prefix /usr ${component} >/dev/null && cd '${stage}' && got=$(find . -type f | sort | paste -sd ' ') && echo \"$got\" && test \"$got\" = '${layout_${what}}'")
+    COMMAND sh -c "rm -rf '${stage}' && DESTDIR='${stage}' '${CMAKE_COMMAND}' --install '${CMAKE_BINARY_DIR}' --prefix /usr ${component_${what}} >/dev/null && cd '${stage}' && got=$(find . -type f | sort | paste -sd ' ') && echo \"$got\" && test \"$got\" = '${layout_${what}}'")
 endforeach()
