@@ -27,8 +27,6 @@
 #include <time.h>
 #include <unistd.h>
 
-enum { REQ_STATUS = 0x8948, REQ_HEADER = 0x89FE, REQ_LED = 0x89FF, STATUS_SIZE = 80 };
-
 template <typename F> static F real(const char *name)
 {
 	return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
@@ -127,30 +125,20 @@ static bool net_admin(void)
 	       ((data[CAP_NET_ADMIN / 32].effective >> (CAP_NET_ADMIN % 32)) & 1);
 }
 
-static int driver(unsigned long request, unsigned char *data)
+static int driver(unsigned long request, uint32_t *data)
 {
-	if (request == REQ_STATUS) {
-		struct swm_state st;
-		if (!sim_load(&st))
-			return EIO;
-		uint32_t rec[SWM_STATUS_WORDS];
-		memcpy(rec, data, sizeof(rec));
-		swm_status(&st, sim_clock().now, rec);
-		memcpy(data, rec, sizeof(rec));
-		return 0;
-	}
-	uint16_t v;
-	memcpy(&v, data, sizeof(v));
+	struct swm_state st;
+	if (request == SWM_REQ_STATUS)
+		return sim_load(&st) ? -swm_request(&st, request, sim_clock().now, data) : EIO;
 	int err = 0;
-	bool ok = sim_update([&](struct swm_state *st) {
-		err = request == REQ_LED ? swm_set_led(st, v) : swm_set_header(st, v);
-		return err == 0;
+	bool ok = sim_update([&](struct swm_state *s) {
+		return (err = swm_request(s, request, 0, data)) == 0;
 	});
 	return err ? -err : ok ? 0 : EIO;
 }
 
 static void log_request(int fd, unsigned long request, const struct ifreq *ifr,
-			const unsigned char *data, size_t size)
+			const void *data, size_t size)
 {
 	char line[SWM_LINE_MAX];
 	if (swm_log_ioctl(line, sizeof(line), fd, request, ifr, sizeof(*ifr), data, size) >= 0)
@@ -188,8 +176,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 		return pass_on(fd, request, arg);
 	/* Any other request's argument is not a request block: its size is
 	 * the request's own, so none of it is read here. */
-	size_t size = request == REQ_STATUS ? STATUS_SIZE
-		      : request == REQ_LED || request == REQ_HEADER ? 2 : 0;
+	size_t size = swm_request_size(request);
 	struct ifreq ifr = {};
 	int err = size ? copy_user(&ifr, arg, sizeof(ifr)) : 0;
 	if (err)
@@ -200,9 +187,9 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 		log_request(fd, request, NULL, NULL, 0);
 		return pass_on(fd, request, arg);
 	}
-	if (request == REQ_STATUS && !net_admin())
+	if (request == SWM_REQ_STATUS && !net_admin())
 		return fail_with(EPERM);
-	unsigned char data[STATUS_SIZE] = { 0 };
+	uint32_t data[SWM_STATUS_WORDS] = { 0 };
 	err = copy_user(data, ifr.ifr_data, size);
 	if (err)
 		return fail_with(err);
@@ -211,7 +198,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	err = request == faults.ioctl_code ? faults.ioctl_errno : 0;
 	if (!err)
 		err = driver(request, data);
-	if (!err && request == REQ_STATUS)
+	if (!err && request == SWM_REQ_STATUS)
 		err = copy_user(ifr.ifr_data, data, size);
 	return err ? fail_with(err) : 0;
 }

@@ -533,8 +533,7 @@ bool sim_faults(struct sim_faults *f)
 			ok = (f->socket_errno = errno_of(v, len)) > 0;
 		} else if (i == 1) {
 			ok = colon && swm_u32(v, (size_t)(colon - v), &f->ioctl_code) == 0 &&
-			     (f->ioctl_code == 0x8948 || f->ioctl_code == 0x89fe ||
-			      f->ioctl_code == 0x89ff) &&
+			     swm_request_size(f->ioctl_code) &&
 			     (f->ioctl_errno = errno_of(colon + 1, strlen(colon + 1))) > 0;
 		} else if (i == 2 && strncmp(v, "signal:", 7) == 0) {
 			/* The signals every Linux has; a wait status holds seven bits. */

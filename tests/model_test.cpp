@@ -260,7 +260,7 @@ TEST(Model, PortReadsDownWhileHeld)
 		uint32_t rec[SWM_STATUS_WORDS];
 		for (uint32_t i = 0; i < SWM_STATUS_WORDS; i++)
 			rec[i] = 0xa5a5a5a5;
-		swm_status(&st, c.now, rec);
+		EXPECT_EQ(swm_request(&st, SWM_REQ_STATUS, c.now, rec), 0);
 		const uint32_t up[3] = { 1, 1000, 1 }, down[3] = { 0, 0, 0 };
 		for (int w = 0; w < 3; w++)
 			EXPECT_EQ(rec[5 * (w + 1) + 4], c.held ? down[w] : up[w]) << c.until << " " << c.now;
@@ -273,23 +273,25 @@ TEST(Model, PortReadsDownWhileHeld)
 TEST(Model, LedAndHeaderValues)
 {
 	struct Case {
-		int (*set)(swm_state *, uint16_t);
+		unsigned long code;
 		uint16_t v;
 		int ret;
 	} cases[] = {
-		{ swm_set_led, 0, 0 },	   { swm_set_led, 2, 0 },      { swm_set_led, 3, -EINVAL },
-		{ swm_set_led, 0xffff, -EINVAL }, { swm_set_header, 1, 0 },
-		{ swm_set_header, 2, -EINVAL }, { swm_set_header, 0x100, -EINVAL },
+		{ SWM_REQ_LED, 0, 0 },	    { SWM_REQ_LED, 2, 0 },	   { SWM_REQ_LED, 3, -EINVAL },
+		{ SWM_REQ_LED, 0xffff, -EINVAL }, { SWM_REQ_HEADER, 1, 0 },
+		{ SWM_REQ_HEADER, 2, -EINVAL }, { SWM_REQ_HEADER, 0x100, -EINVAL },
 	};
 	for (const auto &c : cases) {
 		swm_state st;
 		swm_default(&st);
 		const std::string before = print(st);
-		EXPECT_EQ(c.set(&st, c.v), c.ret) << c.v;
+		uint16_t v = c.v;
+		EXPECT_EQ(swm_request_size(c.code), 2u);
+		EXPECT_EQ(swm_request(&st, c.code, 0, &v), c.ret) << c.v;
 		if (c.ret) {
 			EXPECT_EQ(print(st), before) << c.v;
 		} else {
-			EXPECT_EQ(c.set == swm_set_led ? st.led : st.header, c.v);
+			EXPECT_EQ(c.code == SWM_REQ_LED ? st.led : st.header, c.v);
 		}
 	}
 }

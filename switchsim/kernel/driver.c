@@ -20,9 +20,6 @@
 
 #include "../model/swmodel.h"
 
-#define SW_REQ_STATUS	SIOCGMIIREG
-#define SW_REQ_HEADER	(SIOCDEVPRIVATE + 14)
-#define SW_REQ_LED	(SIOCDEVPRIVATE + 15)
 #define SW_LOG_SIZE	(64 * 1024)
 #define SW_PROC_SHOWN	64
 #define SW_PENDING_MAX	(4 * SWM_STATE_MAX)
@@ -67,47 +64,40 @@ static void sw_log_locked(const char *line, int n)
 	sw.log_len += n + 1;
 }
 
-/* The LED and header take exactly two bytes: the router's tools send a u16, not an int. */
 static int sw_request(struct ifreq *ifr, void __user *data, unsigned int cmd)
 {
-	union {
-		u32 rec[SWM_STATUS_WORDS];
-		u16 v;
-	} buf;
-	size_t size = cmd == SW_REQ_STATUS ? sizeof(buf.rec) : sizeof(buf.v);
+	u32 buf[SWM_STATUS_WORDS];
+	size_t size = swm_request_size(cmd);
 	char line[SWM_LINE_MAX];
 	u32 fail;
-	int err = 0;
+	int err;
 
-	if (copy_from_user(&buf, data, size))
+	if (copy_from_user(buf, data, size))
 		return -EFAULT;
 
 	mutex_lock(&sw.lock);
 	sw_log_locked(line, swm_log_ioctl(line, sizeof(line), SWM_NO_FD, cmd,
-					  ifr, sizeof(*ifr), &buf, size));
+					  ifr, sizeof(*ifr), buf, size));
 	fail = READ_ONCE(sw.fail_errno);
 	if (fail && fail < MAX_ERRNO && READ_ONCE(sw.fail_code) == cmd)
 		err = -(int)fail;
-	else if (cmd == SW_REQ_STATUS)
-		swm_status(&sw.st, sw_clock().now, buf.rec);
 	else
-		err = cmd == SW_REQ_LED ? swm_set_led(&sw.st, buf.v) :
-		      swm_set_header(&sw.st, buf.v);
+		err = swm_request(&sw.st, cmd, sw_clock().now, buf);
 	mutex_unlock(&sw.lock);
 
-	if (!err && cmd == SW_REQ_STATUS && copy_to_user(data, &buf, size))
+	if (!err && cmd == SWM_REQ_STATUS && copy_to_user(data, buf, size))
 		err = -EFAULT;
 	return err;
 }
 
 static int sw_eth_ioctl(struct net_device *dev, struct ifreq *ifr, int cmd)
 {
-	return cmd == SW_REQ_STATUS ? sw_request(ifr, ifr->ifr_data, cmd) : -EOPNOTSUPP;
+	return cmd == SWM_REQ_STATUS ? sw_request(ifr, ifr->ifr_data, cmd) : -EOPNOTSUPP;
 }
 
 static int sw_siocdevprivate(struct net_device *dev, struct ifreq *ifr, void __user *data, int cmd)
 {
-	return cmd == SW_REQ_LED || cmd == SW_REQ_HEADER ?
+	return cmd == SWM_REQ_LED || cmd == SWM_REQ_HEADER ?
 	       sw_request(ifr, data, cmd) : -EOPNOTSUPP;
 }
 

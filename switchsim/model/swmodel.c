@@ -347,32 +347,34 @@ struct swm_port swm_port_now(const struct swm_state *st, int i, uint64_t now)
 	return p;
 }
 
-void swm_status(const struct swm_state *st, uint64_t now, uint32_t rec[SWM_STATUS_WORDS])
+size_t swm_request_size(unsigned long code)
 {
+	if (code == SWM_REQ_STATUS)
+		return SWM_STATUS_WORDS * sizeof(uint32_t);
+	return code == SWM_REQ_LED || code == SWM_REQ_HEADER ? sizeof(uint16_t) : 0;
+}
+
+/* The LED and header take exactly two bytes: the router's tools send a u16, not an int. */
+int swm_request(struct swm_state *st, unsigned long code, uint64_t now, void *data)
+{
+	uint32_t *rec = data;
 	struct swm_port p;
+	uint16_t v;
 	int i;
 
-	for (i = 0; i < SWM_PORTS; i++) {
-		p = swm_port_now(st, i, now);
-		rec[5 + i] = p.link;
-		rec[10 + i] = p.speed;
-		rec[15 + i] = p.duplex;
+	if (code == SWM_REQ_STATUS) {
+		for (i = 0; i < SWM_PORTS; i++) {
+			p = swm_port_now(st, i, now);
+			rec[5 + i] = p.link;
+			rec[10 + i] = p.speed;
+			rec[15 + i] = p.duplex;
+		}
+		return 0;
 	}
-}
-
-int swm_set_led(struct swm_state *st, uint16_t v)
-{
-	if (v > 2)
+	memcpy(&v, data, sizeof(v));
+	if (v >= (code == SWM_REQ_LED ? 3 : 2))
 		return -EINVAL;
-	st->led = v;
-	return 0;
-}
-
-int swm_set_header(struct swm_state *st, uint16_t v)
-{
-	if (v > 1)
-		return -EINVAL;
-	st->header = v;
+	*(code == SWM_REQ_LED ? &st->led : &st->header) = v;
 	return 0;
 }
 

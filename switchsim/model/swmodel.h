@@ -39,6 +39,9 @@ extern "C" {
 			 SWM_REGS * sizeof("reg 0x00000000 0x00000000\n"))
 #define SWM_LINE_MAX	512		/* room enough for any log line */
 #define SWM_NO_FD	(-1)		/* logged as "S": the kernel sees no fd */
+#define SWM_REQ_STATUS	0x8948		/* SIOCGMIIREG: the port status record */
+#define SWM_REQ_HEADER	0x89fe		/* SIOCDEVPRIVATE + 14 */
+#define SWM_REQ_LED	0x89ff		/* SIOCDEVPRIVATE + 15 */
 
 struct swm_port {
 	uint32_t link;		/* non-zero: up */
@@ -96,11 +99,14 @@ int swm_set_reg(struct swm_state *st, uint32_t addr, uint32_t value);
 
 /* What port i reads at now: link, speed and duplex 0 while it is held. */
 struct swm_port swm_port_now(const struct swm_state *st, int i, uint64_t now);
-/* The status request: ports' words into rec[5..19], the rest left as is. */
-void swm_status(const struct swm_state *st, uint64_t now, uint32_t rec[SWM_STATUS_WORDS]);
-/* The LED (0..2) and header (0..1) requests. */
-int swm_set_led(struct swm_state *st, uint16_t v);
-int swm_set_header(struct swm_state *st, uint16_t v);
+/* What a request's data points at, in bytes; 0 for a request not the driver's. */
+size_t swm_request_size(unsigned long code);
+/*
+ * One of the driver's requests answered: the status puts the ports' words into the record's
+ * words 5..19 and leaves the rest; the LED (0..2) and the header (0..1)
+ * take a u16. 0, or -EINVAL for a value out of range.
+ */
+int swm_request(struct swm_state *st, unsigned long code, uint64_t now, void *data);
 /* Exactly five digits: the seconds, then mask bits 3..0 (bit i holds LAN i down). */
 int swm_cycle(struct swm_state *st, uint64_t now, const char *digits, size_t len);
 
