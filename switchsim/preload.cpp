@@ -266,57 +266,59 @@ static bool ethreg_command(char *buf, size_t size)
 	return n > 0 && (size_t)n < sizeof(path) && quote(buf, size, path);
 }
 
-/* What a run's shell wrote to the driver file, and when (on the boot clock). */
-struct cycle {
-	char bytes[64];
-	size_t len;
-	uint64_t at;
-};
-
-static bool read_cycle(int fd, struct cycle *c)
-{
-	ssize_t n = pread(fd, c->bytes, sizeof(c->bytes), 0);
-	c->len = n > 0 ? (size_t)n : 0;
-	return c->len > 0;
-}
-
-/* The driver file at path, once its cycle is applied, not before: a run
- * killed in between leaves it for the next. Logged and kept as switch_phy. */
-static void done_cycle(const char *path, const struct cycle *c)
-{
-	char last[SIM_PATH];
-	if (!c->len || !sim_path(last, sizeof(last), "switch_phy") || rename(path, last) != 0)
-		unlink(path);
-	char line[SWM_LINE_MAX];
-	if (c->len && swm_log_switch_phy(line, sizeof(line), c->bytes, c->len) >= 0)
-		sim_log("%s", line);
-}
-
 /* When a driver file was written, on the boot clock; false if before this
  * boot began: its cycle ended with that boot. A file is dated on the wall
  * clock alone, so one set back since reads as written now. */
-static bool written_at(const struct stat *sb, uint64_t now, uint64_t *at)
+static bool written_at(int fd, uint64_t *at)
 {
+	struct stat sb;
 	struct timespec ts;
+	uint64_t now = sim_clock().now;
 	clock_gettime(CLOCK_REALTIME, &ts);
-	int64_t age = ((int64_t)ts.tv_sec - sb->st_mtim.tv_sec) * 1000 +
-		      (ts.tv_nsec - sb->st_mtim.tv_nsec) / 1000000;
+	if (fstat(fd, &sb) != 0)
+		return false;
+	int64_t age = ((int64_t)ts.tv_sec - sb.st_mtim.tv_sec) * 1000 +
+		      (ts.tv_nsec - sb.st_mtim.tv_nsec) / 1000000;
 	if (age > 0 && (uint64_t)age > now)
 		return false;
 	*at = now - (uint64_t)(age > 0 ? age : 0);
 	return true;
 }
 
-/* A driver file whose run is gone, open and locked (its stat in *held), or
- * -1: a live run holds its lock, and one done with it has moved it. */
-static int dead_driver_file(int dfd, const char *name, struct stat *held)
+/*
+ * A run's driver file, fd at path, under the state lock: its cycle applied
+ * as of when it was written, and only then the file logged and kept as
+ * switch_phy. A run killed in between, or a state that can't be read or
+ * saved, leaves it for the next run.
+ */
+static void apply_cycle(int fd, const char *path)
 {
-	struct stat now;
+	char bytes[64];
+	ssize_t n = pread(fd, bytes, sizeof(bytes), 0);
+	uint64_t at;
+	if (n > 0 && written_at(fd, &at)) {
+		struct swm_state st;
+		if (!sim_load(&st) || (swm_cycle(&st, at, bytes, (size_t)n) == 0 && !sim_save(&st)))
+			return;
+	}
+	char last[SIM_PATH];
+	if (n <= 0 || !sim_path(last, sizeof(last), "switch_phy") || rename(path, last) != 0)
+		unlink(path);
+	char line[SWM_LINE_MAX];
+	if (n > 0 && swm_log_switch_phy(line, sizeof(line), bytes, (size_t)n) >= 0)
+		sim_log("%s", line);
+}
+
+/* A driver file whose run is gone, open and locked, or -1: a live run
+ * holds its lock, and one done with it has moved it. */
+static int dead_driver_file(int dfd, const char *name)
+{
+	struct stat held, now;
 	int fd = openat(dfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-	if (fd >= 0 && fstat(fd, held) == 0 && S_ISREG(held->st_mode) &&
+	if (fd >= 0 && fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
 	    flock(fd, LOCK_EX | LOCK_NB) == 0 &&
 	    fstatat(dfd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-	    now.st_ino == held->st_ino && now.st_dev == held->st_dev)
+	    now.st_ino == held.st_ino && now.st_dev == held.st_dev)
 		return fd;
 	if (fd >= 0)
 		sim_close(fd);
@@ -324,45 +326,28 @@ static int dead_driver_file(int dfd, const char *name, struct stat *held)
 }
 
 /*
- * A killed run's files, finished under the state lock, taken only if there
- * is work: its state file goes (only the lock's holder writes one), and a
- * driver file not yet applied is applied as of when it was written.
+ * Killed runs' files, finished under the state lock, taken only if the
+ * directory's check saw any: a state file goes (only the lock's holder
+ * writes one), and a driver file not yet applied is applied. A run makes
+ * and locks its driver file under the state lock, so none is seen unlocked.
  */
 static void clear_leftovers(void)
 {
-	int lock = -1;
-	struct swm_state st;
-	bool loaded = false;
-	auto clear = [&](int dfd, const char *name, sim_kind kind, const struct stat &sb) {
-		struct stat held;
-		bool stale = kind == SIM_STATE_TEMP && S_ISREG(sb.st_mode);
-		int fd = kind == SIM_PHY_TEMP ? dead_driver_file(dfd, name, &held) : -1;
-		/* A run makes and locks its driver file under the state lock:
-		 * seen without it, the file may be one not yet locked. */
-		if ((fd >= 0 || stale) && lock < 0) {
-			if (fd >= 0)
-				sim_close(fd);
-			if ((lock = sim_lock()) < 0)
-				return false;
-			fd = kind == SIM_PHY_TEMP ? dead_driver_file(dfd, name, &held) : -1;
-		}
+	int lock = sim_leftovers() ? sim_lock() : -1;
+	if (lock < 0)
+		return;
+	sim_scan(sim_dir(), [](int dfd, const char *name, sim_kind kind, const struct stat &sb) {
 		char path[SIM_PATH];
-		struct cycle c;
-		if (stale)
+		int fd = kind == SIM_PHY_TEMP ? dead_driver_file(dfd, name) : -1;
+		if (kind == SIM_STATE_TEMP && S_ISREG(sb.st_mode))
 			unlinkat(dfd, name, 0);
-		else if (fd >= 0 && (loaded || (loaded = sim_load(&st))) &&
-			 sim_path(path, sizeof(path), name) &&
-			 (!read_cycle(fd, &c) || !written_at(&held, sim_clock().now, &c.at) ||
-			  swm_cycle(&st, c.at, c.bytes, c.len) != 0 || sim_save(&st)))
-			done_cycle(path, &c);
+		else if (fd >= 0 && sim_path(path, sizeof(path), name))
+			apply_cycle(fd, path);
 		if (fd >= 0)
 			sim_close(fd);
 		return true;
-	};
-	if (sim_leftovers())
-		sim_scan(sim_dir(), clear);
-	if (lock >= 0)
-		sim_unlock(lock);
+	});
+	sim_unlock(lock);
 }
 
 /* As system(), SIGINT and SIGQUIT are ignored while any shell runs. */
@@ -471,16 +456,11 @@ static int shell_with_driver(const char *command, struct shell_names *n)
 	if (err && fd >= 0)
 		unlink(n->proc);
 	int status = err ? fail_with(err) : run_shell(n->mapped);
-	int saved = errno;
-	struct cycle c;
-	if (!err && fd >= 0 && read_cycle(fd, &c)) {
-		c.at = sim_clock().now;
-		sim_update([&c](struct swm_state *s) {
-			return swm_cycle(s, c.at, c.bytes, c.len) == 0;
-		});
+	int saved = errno, lock = -1;
+	if (!err && fd >= 0 && (lock = sim_lock()) >= 0) {
+		apply_cycle(fd, n->proc);
+		sim_unlock(lock);
 	}
-	if (!err && fd >= 0)
-		done_cycle(n->proc, &c);
 	if (fd >= 0)
 		sim_close(fd);
 	errno = saved;

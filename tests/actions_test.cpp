@@ -103,7 +103,7 @@ TEST(LinkCycle, AKilledRunsCycleIsAppliedByTheNextRun)
 		  "LAN0:up:1000:full\nLAN1:up:100:full\n", { "lock", "log", "switch_phy" },
 		  { "switch_phy 3930303031" } },
 		{ "a live run's", { { "switch_phy.Li33ve", "90010", 0, true } },
-		  "LAN0:up:1000:full\nLAN1:up:100:full\n", { "log", "switch_phy.Li33ve" }, {} },
+		  "LAN0:up:1000:full\nLAN1:up:100:full\n", { "lock", "log", "switch_phy.Li33ve" }, {} },
 		{ "killed before the write, and a state never renamed",
 		  { { "switch_phy.Em99ty", "", 1, false }, { "state.Xy34Zw", "lan0 down\n", 1, false } },
 		  "LAN0:up:1000:full\nLAN1:up:100:full\n", { "lock", "log" }, {} },
