@@ -49,16 +49,8 @@ int main(int argc, char *argv[])
 		fprintf(stderr, "ethreg: simulated failure\n");
 		return faults.ethreg_exit;
 	}
-	if (sim_in_kernel()) {
-		char line[64];
-		snprintf(line, sizeof(line), "reg 0x%08lx 0x%08lx\n", (unsigned long)reg.addr,
-			 (unsigned long)reg.value);
-		return sim_kernel_apply(line) ? 0 : 2;
-	}
-	return sim_update([&reg](struct swm_state *st) {
-		       if (swm_set_reg(st, reg.addr, reg.value) == 0)
-			       return true;
-		       fprintf(stderr, "ethreg: too many registers in the simulated switch\n");
-		       return false;
-	       }) ? 0 : 2;
+	char line[64];
+	snprintf(line, sizeof(line), "reg 0x%08lx 0x%08lx", (unsigned long)reg.addr,
+		 (unsigned long)reg.value);
+	return sim_apply(line) ? 0 : 2;
 }

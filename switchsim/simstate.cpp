@@ -260,18 +260,23 @@ static bool write_all(int fd, const char *p, size_t n)
 	return true;
 }
 
-bool sim_in_kernel(void)
+bool sim_apply(const char *line)
 {
 	const char *dir = sim_dir();
-	return dir && in_debugfs(dir);
-}
-
-bool sim_kernel_apply(const char *lines)
-{
+	if (!dir)
+		return false;
+	if (!in_debugfs(dir))
+		return sim_update([line](struct swm_state *st) {
+			struct swm_clock clk = sim_clock();
+			struct swm_error err;
+			return swm_apply(st, line, strlen(line), &clk, &err) == 0 ||
+			       sim_say(line, err.why);
+		});
 	int fd = sim_open("state", O_WRONLY | O_APPEND);
 	if (fd < 0)
 		return false;
-	bool ok = write_all(fd, lines, strlen(lines)) || sim_fail("state", strerror(errno));
+	bool ok = (write_all(fd, line, strlen(line)) && write_all(fd, "\n", 1)) ||
+		  sim_fail("state", strerror(errno));
 	sim_close(fd);
 	return ok;
 }

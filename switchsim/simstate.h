@@ -93,10 +93,10 @@ void sim_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 int sim_log_open(void);
 void sim_log_close(int fd);
 
-/* The directory is the driver module's, in debugfs: its state file takes
- * state lines, applied as one write by sim_kernel_apply. */
-bool sim_in_kernel(void);
-bool sim_kernel_apply(const char *lines);
+/* One state line, without its newline, applied under the lock; in the
+ * driver module's directory in debugfs, appended to its state file, which
+ * applies it at the close. False after a message. */
+bool sim_apply(const char *line);
 
 /* Now on the boot clock, and the id of that boot. */
 struct swm_clock sim_clock(void);

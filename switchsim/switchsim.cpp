@@ -145,14 +145,12 @@ static int run(int, char **argv)
 	/* Tracees past the SIGSTOP each one starts with. */
 	std::set<pid_t> seen;
 	int status, result = 2;
-	bool refused = false;
 	for (;;) {
 		pid_t who = waitpid(-1, &status, __WALL);
 		if (who < 0 && errno == EINTR)
 			continue;
 		if (who < 0)
-			return errno == ECHILD ? (refused ? 2 : result)
-					       : failed(argv[0], strerror(errno));
+			return errno == ECHILD ? result : failed(argv[0], strerror(errno));
 		if (!WIFSTOPPED(status)) {
 			seen.erase(who);
 			if (who == pid)
@@ -162,17 +160,14 @@ static int run(int, char **argv)
 		}
 		int event = status >> 16;
 		long sig = event ? 0 : WSTOPSIG(status); /* a fork's child stops on its own */
-		refused = refused || (event == PTRACE_EVENT_EXEC && !preloaded(who, lib, argv[0]));
-		if (refused) {
-			for (pid_t t : seen)
-				kill(t, SIGKILL);
-			kill(who, SIGKILL);
-			continue;
-		}
+		/* Every tracee has PTRACE_O_EXITKILL: all die as this returns. */
+		if (event == PTRACE_EVENT_EXEC && !preloaded(who, lib, argv[0]))
+			return 2;
 		unsigned long former = 0;
 		if (sig == SIGSTOP && seen.insert(who).second) {
 			/* Each exec of each process; and killed with switchsim
-			 * rather than left to run on unwatched. */
+			 * rather than left to run on unwatched. Those it starts
+			 * inherit them. */
 			ptrace(PTRACE_SETOPTIONS, who, NULL,
 			       PTRACE_O_TRACEEXEC | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
 				       PTRACE_O_TRACECLONE | PTRACE_O_EXITKILL);
@@ -191,10 +186,10 @@ static int run(int, char **argv)
 /* A setting, as a line of the state text: the model applies it. */
 static int set(int argc, char **argv)
 {
-	char line[260] = "set"; /* 255 bytes of arguments */
-	size_t len = 3;
+	char line[256] = "";
+	size_t len = 0;
 	for (int i = 0; i < argc; i++) {
-		int n = snprintf(line + len, sizeof(line) - len, " %s", argv[i]);
+		int n = snprintf(line + len, sizeof(line) - len, i ? " %s" : "%s", argv[i]);
 		if (n < 0 || (size_t)n >= sizeof(line) - len)
 			return usage_error("set: too long");
 		len += (size_t)n;
@@ -207,12 +202,7 @@ static int set(int argc, char **argv)
 	for (int i = 0; i < SWM_PORTS; i++)
 		if (strcmp(argv[0], swm_port_name[i]) == 0)
 			snprintf(line + len, sizeof(line) - len, "%s", rest);
-	return sim_update([&line](struct swm_state *st) {
-		       struct swm_clock clk = sim_clock();
-		       struct swm_error err;
-		       return swm_apply(st, line + 4, strlen(line + 4), &clk, &err) == 0 ||
-			      sim_say(line, err.why);
-	       }) ? 0 : 2;
+	return sim_apply(line) ? 0 : 2;
 }
 
 /* A setting's word, or its number where it has none. */
