@@ -131,20 +131,16 @@ static bool own_dir(const char *path, char *out, size_t size, bool contents)
 		return sim_say(path, "name too long");
 	if (mkdir(out, 0700) != 0 && errno != EEXIST)
 		return sim_say(out, strerror(errno));
+	/* Named through a link of our own: use its target, never create one. */
 	struct stat sb;
-	if (lstat(out, &sb) == 0 && S_ISLNK(sb.st_mode)) {
-		/* Named through a link of our own: use its target, never create one. */
-		if (!owned_by(out, sb.st_uid, false))
-			return false;
-		if (!realpath(out, real))
-			return sim_say(out, strerror(errno));
-		if (strlen(real) >= size)
-			return sim_say(real, "name too long");
-		memcpy(out, real, strlen(real) + 1);
-		if (!safe_path(real, false))
-			return false;
-	}
-	if (!safe_step(out, true))
+	if (lstat(out, &sb) == 0 && S_ISLNK(sb.st_mode) && !owned_by(out, sb.st_uid, false))
+		return false;
+	if (!realpath(out, real))
+		return sim_say(out, strerror(errno));
+	if (strlen(real) >= size)
+		return sim_say(real, "name too long");
+	memcpy(out, real, strlen(real) + 1);
+	if (!safe_path(out, true))
 		return false;
 	if (!contents || in_debugfs(out))
 		return true;
