@@ -15,7 +15,7 @@ case "${1:-}" in
 demo) ;;
 fuzz) pkgs="$pkgs libgtest-dev" ;;
 router) pkgs="$pkgs $router" ;;
-test) pkgs="$pkgs libgtest-dev g++-mips-linux-gnu uclibc-source linux-libc-dev-mips-cross qemu-user
+test) pkgs="$pkgs ccache libgtest-dev g++-mips-linux-gnu uclibc-source linux-libc-dev-mips-cross qemu-user
 	strace binutils clang-tidy cppcheck mandoc $router" ;;
 bench) pkgs="$pkgs valgrind binutils" ;;
 *) echo "usage: scripts/deps.sh demo|fuzz|router|test|bench" >&2; exit 2 ;;

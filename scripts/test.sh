@@ -9,6 +9,10 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
+# Compiles are cached beside the kernel's build, whatever the clone's path.
+export CCACHE_DIR="${XDG_CACHE_HOME:-$HOME/.cache}/vok_eth/ccache" CCACHE_BASEDIR="$PWD" \
+	CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=2G
+cached="-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 
 # CTest names the skipped tests; GoogleTest's log says why.
 skipped() {
@@ -18,7 +22,7 @@ skipped() {
 }
 
 cmake -S . -B build-mips --toolchain cmake/mips-linux-gnu.cmake \
-	-DVOK_GUEST_TESTS=ON -DVOK_WERROR=ON >/dev/null
+	-DVOK_GUEST_TESTS=ON -DVOK_WERROR=ON $cached >/dev/null
 cmake --build build-mips -j2
 # The router builds against musl and uClibc-ng, dynamic and static:
 # build-LIBC and build-LIBC-static.
@@ -27,7 +31,7 @@ own_libc() { # libc prefix
 		dir=build-$1$([ $static = OFF ] || echo -static)
 		cmake -S . -B "$dir" --toolchain "cmake/mips-linux-$1.cmake" \
 			"-DVOK_$(echo "$1" | tr a-z A-Z)=$2" -DVOK_STATIC=$static -DVOK_WERROR=ON \
-			>/dev/null
+			$cached >/dev/null
 		cmake --build "$dir" -j2
 	done
 }
@@ -35,14 +39,15 @@ musl=$(scripts/musl.sh)
 own_libc musl "$musl"
 uclibc=$(scripts/uclibc.sh)
 own_libc uclibc "$uclibc"
-cmake -S . -B build -DBUILD_TESTING=ON -DVOK_WERROR=ON -DVOK_ROUTER_BUILD=build-mips \
+cmake -S . -B build -DBUILD_TESTING=ON -DVOK_WERROR=ON -DVOK_ROUTER_BUILD=build-mips $cached \
 	"-DVOK_LIBC_BUILDS=build-musl;build-musl-static;build-uclibc;build-uclibc-static" >/dev/null
 cmake --build build -j2
 ctest --test-dir build -j2 --output-on-failure
 skipped build
 
 # The host suite again with AddressSanitizer and UndefinedBehaviorSanitizer.
-cmake -S . -B build-asan -DVOK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DVOK_WERROR=ON >/dev/null
+cmake -S . -B build-asan -DVOK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DVOK_WERROR=ON $cached \
+	>/dev/null
 cmake --build build-asan -j2
 ctest --test-dir build-asan -j2 --output-on-failure
 skipped build-asan

@@ -96,7 +96,7 @@ TEST(Fuzz, RandomCommandLinesKeepTheInvariants)
 	// A sanitized run costs ten times as much, and one in the emulated
 	// router thirty; fewer of them still find what the sanitizers and the
 	// real kernel are there for.
-	long runs = runs_env ? std::atol(runs_env) : 3000 / backend().cost();
+	long runs = runs_env ? std::atol(runs_env) : 1000 / backend().cost();
 	Sim sim;
 	int failures = 0;
 	for (long i = 0; i < runs && failures < 10; i++) {
