@@ -16,7 +16,6 @@ set(lint_sources
   switchsim/model/swmodel.c
   switchsim/simstate.cpp
   switchsim/preload.cpp
-  switchsim/ethreg.cpp
   switchsim/switchsim.cpp)
 
 if(CLANG_TIDY)

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: BSD-2-Clause
 /*
  * switchsim: run a command against the simulated switch, set its ports,
- * LED and header, show its state and the requests it has received.
- * Its own failures exit with 2.
+ * LED and header, show its state and the requests it has received. Named
+ * ethreg, the stand-in for the router's /sbin/ethreg. Its own failures
+ * exit with 2.
  */
 #include "simstate.h"
 
@@ -285,6 +286,52 @@ static int reset(int, char **)
 	return ok && scanned ? 0 : 2;
 }
 
+/* "0x" and exactly eight hex digits, ending at end. */
+static bool hex32(const char *s, const char *end)
+{
+	uint32_t v;
+	return end - s == 10 && s[1] == 'x' && swm_u32(s, 10, &v) == 0;
+}
+
+/* ethreg -i phy0 0xRRRRRRRR=0xVVVVVVVV, logged and set in the state;
+ * SWITCHSIM_FAIL_ETHREG=N makes it fail with exit code N instead. */
+static int ethreg(int argc, char **argv)
+{
+	struct sim_faults faults;
+	if (!sim_faults(&faults))
+		return 2;
+	/* Cut to fit a line of the driver module's log, which takes 511
+	 * bytes at most: a long argument is still logged, and refused below. */
+	char args[448] = "";
+	size_t len = 0;
+	for (int i = 1; i < argc && len < sizeof(args); i++) {
+		int n = snprintf(args + len, sizeof(args) - len, " [%s]", argv[i]);
+		len += n > 0 ? (size_t)n : 0;
+	}
+	if (len >= sizeof(args))
+		memcpy(args + sizeof(args) - 4, "...", 4);
+	sim_log("ethreg%s", args);
+
+	const char *op = argc == 4 ? argv[3] : "";
+	const char *eq = strchr(op, '=');
+	if (argc != 4 || strcmp(argv[1], "-i") != 0 || !eq || !hex32(op, eq) ||
+	    !hex32(eq + 1, eq + strlen(eq))) {
+		fprintf(stderr, "usage: ethreg -i IFACE 0xRRRRRRRR=0xVVVVVVVV\n");
+		return 2;
+	}
+	if (strcmp(argv[2], "phy0") != 0) {
+		fprintf(stderr, "ethreg: %s: no such switch interface (only phy0)\n", argv[2]);
+		return 1;
+	}
+	if (faults.ethreg_exit) {
+		fprintf(stderr, "ethreg: simulated failure\n");
+		return faults.ethreg_exit;
+	}
+	char line[64];
+	snprintf(line, sizeof(line), "reg %.10s %s", op, eq + 1);
+	return sim_apply(line) ? 0 : 2;
+}
+
 int main(int argc, char *argv[])
 {
 	static const struct {
@@ -295,6 +342,9 @@ int main(int argc, char *argv[])
 		{ "run", 1, INT_MAX, run }, { "set", 2, 4, set }, { "show", 0, 0, show },
 		{ "log", 0, 0, show_log }, { "reset", 0, 0, reset },
 	};
+	const char *name = argc > 0 ? strrchr(argv[0], '/') : NULL;
+	if (argc > 0 && strcmp(name ? name + 1 : argv[0], "ethreg") == 0)
+		return ethreg(argc, argv);
 	if (argc < 2)
 		return usage_error("no command");
 	const char *cmd = argv[1];
