@@ -309,27 +309,11 @@ static void apply_cycle(int fd, const char *path)
 		sim_log("%s", line);
 }
 
-/* A driver file whose run is gone, open and locked, or -1: a live run
- * holds its lock, and one done with it has moved it. */
-static int dead_driver_file(int dfd, const char *name)
-{
-	struct stat held, now;
-	int fd = openat(dfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-	if (fd >= 0 && fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
-	    flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-	    fstatat(dfd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-	    now.st_ino == held.st_ino && now.st_dev == held.st_dev)
-		return fd;
-	if (fd >= 0)
-		sim_close(fd);
-	return -1;
-}
-
 /*
  * Killed runs' files, finished under the state lock, taken only if the
  * directory's check saw any: a state file goes (only the lock's holder
- * writes one), and a driver file not yet applied is applied. A run makes
- * and locks its driver file under the state lock, so none is seen unlocked.
+ * writes one), and a driver file no live run holds locked is applied. A
+ * run makes, locks and moves its driver file under the state lock too.
  */
 static void clear_leftovers(void)
 {
@@ -338,11 +322,11 @@ static void clear_leftovers(void)
 		return;
 	sim_scan(sim_dir(), [](int dfd, const char *name, sim_kind kind, const struct stat &sb) {
 		char path[SIM_PATH];
-		int fd = kind == SIM_PHY_TEMP ? dead_driver_file(dfd, name) : -1;
-		if (kind == SIM_STATE_TEMP && S_ISREG(sb.st_mode))
-			unlinkat(dfd, name, 0);
-		else if (fd >= 0 && sim_path(path, sizeof(path), name))
+		int fd = kind == SIM_PHY_TEMP ? sim_open(name, O_RDONLY) : -1;
+		if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 && sim_path(path, sizeof(path), name))
 			apply_cycle(fd, path);
+		else if (kind == SIM_STATE_TEMP && S_ISREG(sb.st_mode))
+			unlinkat(dfd, name, 0);
 		if (fd >= 0)
 			sim_close(fd);
 		return true;
