@@ -390,13 +390,15 @@ void sim_unlock(int fd)
 	pthread_mutex_unlock(&state_mutex);
 }
 
+/* Held with log_mutex: a thread's stack may be as small as PTHREAD_STACK_MIN. */
+static char log_line[4096], log_path[SIM_PATH], log_old[SIM_PATH];
+
 /* The log, locked: the file that has the name once the lock is held, as a
  * writer may have just moved it aside. -1 after a message. */
 static int log_lock(int op, struct stat *held)
 {
 	pthread_mutex_lock(&log_mutex);
-	char path[SIM_PATH];
-	for (int tries = 0; tries < 100; tries++) {
+	for (int tries = 0; tries < 100 && sim_path(log_path, sizeof(log_path), "log"); tries++) {
 		int fd = sim_open("log", op == LOCK_EX ? O_WRONLY | O_APPEND | O_CREAT
 						       : O_RDONLY | O_CREAT);
 		if (fd < 0)
@@ -407,8 +409,8 @@ static int log_lock(int op, struct stat *held)
 			sim_close(fd);
 			break;
 		}
-		if (sim_path(path, sizeof(path), "log") && lstat(path, &named) == 0 &&
-		    named.st_ino == held->st_ino && named.st_dev == held->st_dev)
+		if (lstat(log_path, &named) == 0 && named.st_ino == held->st_ino &&
+		    named.st_dev == held->st_dev)
 			return fd;
 		sim_close(fd);
 	}
@@ -424,37 +426,27 @@ void sim_log_close(int fd)
 
 void sim_log(const char *fmt, ...)
 {
-	/* Off the stack: a thread's may be as small as PTHREAD_STACK_MIN. */
-	struct {
-		char line[4096], path[SIM_PATH], old[SIM_PATH];
-	} *b = static_cast<decltype(b)>(malloc(sizeof(*b)));
-	if (!b) {
-		sim_say("log", strerror(ENOMEM));
-		_exit(2);
-	}
-	char *line = b->line;
-	va_list ap;
-	va_start(ap, fmt);
-	line[0] = '\0';
-	vsnprintf(line, sizeof(b->line) - 1, fmt, ap);
-	va_end(ap);
-	size_t n = strlen(line);
-	line[n++] = '\n';
 	struct stat sb;
 	int fd = log_lock(LOCK_EX, &sb);
 	if (fd < 0)
 		_exit(2);
+	va_list ap;
+	va_start(ap, fmt);
+	log_line[0] = '\0';
+	vsnprintf(log_line, sizeof(log_line) - 1, fmt, ap);
+	va_end(ap);
+	size_t n = strlen(log_line);
+	log_line[n++] = '\n';
 	const char *why = NULL;
-	if (!write_all(fd, line, n)) {
+	if (!write_all(fd, log_line, n)) {
 		/* A line goes in whole or not at all: a full disk must not
 		 * leave half of it for the next line to be appended to. */
 		why = strerror(errno);
 		if (ftruncate(fd, sb.st_size) != 0)
 			why = "cannot take back a part-written line";
 	} else if ((size_t)sb.st_size + n >= SIM_LOG_MAX &&
-		   sim_path(b->path, sizeof(b->path), "log") &&
-		   sim_path(b->old, sizeof(b->old), "log.old") && rename(b->path, b->old) != 0) {
-		fprintf(stderr, "switchsim: %s: cannot move it to %s: %s\n", b->path, b->old,
+		   sim_path(log_old, sizeof(log_old), "log.old") && rename(log_path, log_old) != 0) {
+		fprintf(stderr, "switchsim: %s: cannot move it to %s: %s\n", log_path, log_old,
 			strerror(errno));
 	}
 	sim_log_close(fd);
@@ -462,7 +454,6 @@ void sim_log(const char *fmt, ...)
 		sim_fail("log", why);
 		_exit(2);
 	}
-	free(b);
 }
 
 int sim_log_open(void)
