@@ -17,7 +17,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <set>
 #include <string>
 
 static const char usage_text[] =
@@ -143,8 +142,6 @@ static int run(int, char **argv)
 	/* As a shell does for the command it waits for. */
 	signal(SIGINT, SIG_IGN);
 	signal(SIGQUIT, SIG_IGN);
-	/* Tracees past the SIGSTOP each one starts with. */
-	std::set<pid_t> seen;
 	int status, result = 2;
 	for (;;) {
 		pid_t who = waitpid(-1, &status, __WALL);
@@ -153,30 +150,28 @@ static int run(int, char **argv)
 		if (who < 0)
 			return errno == ECHILD ? result : failed(argv[0], strerror(errno));
 		if (!WIFSTOPPED(status)) {
-			seen.erase(who);
 			if (who == pid)
 				result = WIFEXITED(status) ? WEXITSTATUS(status)
 							   : 128 + WTERMSIG(status);
 			continue;
 		}
 		int event = status >> 16;
-		long sig = event ? 0 : WSTOPSIG(status); /* a fork's child stops on its own */
+		long sig = event ? 0 : WSTOPSIG(status);
 		/* Every tracee has PTRACE_O_EXITKILL: all die as this returns. */
 		if (event == PTRACE_EVENT_EXEC && !preloaded(who, lib, argv[0]))
 			return 2;
-		unsigned long former = 0;
-		if (sig == SIGSTOP && seen.insert(who).second) {
-			/* Each exec of each process; and killed with switchsim
-			 * rather than left to run on unwatched. Those it starts
-			 * inherit them. */
+		if (sig == SIGSTOP) {
+			/*
+			 * Each tracee starts with one. From there, each exec of
+			 * each process, and killed with switchsim rather than
+			 * left to run on unwatched; those it starts inherit this.
+			 * A later SIGSTOP would only stop it for this loop to
+			 * restart, so none goes on.
+			 */
 			ptrace(PTRACE_SETOPTIONS, who, NULL,
 			       PTRACE_O_TRACEEXEC | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
 				       PTRACE_O_TRACECLONE | PTRACE_O_EXITKILL);
 			sig = 0;
-		} else if (event == PTRACE_EVENT_EXEC &&
-			   ptrace(PTRACE_GETEVENTMSG, who, NULL, &former) == 0 &&
-			   (pid_t)former != who) {
-			seen.erase((pid_t)former); /* a thread's exec: it goes on as the leader */
 		}
 		/* Traced, it stops for every signal too: those go on to it. */
 		// NOLINTNEXTLINE(performance-no-int-to-ptr): ptrace takes the signal as its data
