@@ -20,7 +20,6 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -42,31 +41,18 @@ static int fail_with(int err)
 
 /*
  * Sockets by descriptor: open, or closed (a second close is logged too).
- * Threads look up while others add, so the table is allocated once for
- * every descriptor the hard limit allows (untouched pages cost nothing).
- * A socket above it, after a privileged process raised the limit, would
- * reach the kernel unseen: socket() refuses it with EMFILE.
+ * Threads look up while others add, so there is an entry for every
+ * descriptor the kernel's default nr_open allows, and untouched pages cost
+ * nothing. A socket above that, after a privileged process raised it,
+ * would reach the kernel unseen: socket() refuses it with EMFILE.
  */
 enum { OPEN = 1, CLOSED = 2, SOCKETS_MAX = 1 << 20 };
-static std::atomic<unsigned char> *sockets;
-static size_t sockets_size;
-static pthread_once_t sockets_once = PTHREAD_ONCE_INIT;
+static std::atomic<unsigned char> sockets[SOCKETS_MAX];
 
 /* The socket's entry, NULL if fd can't be one. */
 static std::atomic<unsigned char> *socket_at(int fd)
 {
-	pthread_once(&sockets_once, [] {
-		struct rlimit rl;
-		if (getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_max > SOCKETS_MAX)
-			rl.rlim_max = SOCKETS_MAX;
-		sockets = static_cast<std::atomic<unsigned char> *>(calloc(rl.rlim_max, 1));
-		if (!sockets) {
-			sim_say("socket table", strerror(ENOMEM));
-			_exit(2);
-		}
-		sockets_size = rl.rlim_max;
-	});
-	return fd >= 0 && (size_t)fd < sockets_size ? &sockets[fd] : NULL;
+	return fd >= 0 && fd < SOCKETS_MAX ? &sockets[fd] : NULL;
 }
 
 /* The family and type by name: their numbers differ between targets. */
