@@ -1,11 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-only
-/*
- * switchsim: the router's switch driver, simulated in the kernel for tests.
- * It registers "phy0", answers the port status (0x8948), WAN LED (0x89ff)
- * and Atheros header (0x89fe) requests and takes link cycles on
- * /proc/switch_phy, with the same state and log text as the preloaded
- * switch. Its knobs are in debugfs, switchsim/; the README has them.
- */
+/* The router's switch driver behind "phy0", simulated for tests; the README has its files. */
 #include <linux/debugfs.h>
 #include <linux/etherdevice.h>
 #include <linux/module.h>
@@ -13,7 +7,6 @@
 #include <linux/proc_fs.h>
 #include <linux/seq_file.h>
 #include <linux/slab.h>
-#include <linux/sockios.h>
 #include <linux/timekeeping.h>
 #include <linux/uaccess.h>
 #include <linux/uuid.h>
@@ -25,9 +18,8 @@
 #define SW_PENDING_MAX	(4 * SWM_STATE_MAX)
 
 static struct switchsim {
-	struct mutex lock;	/* state, log, text and pending */
+	struct mutex lock;	/* state, log and pending */
 	struct swm_state st;
-	char text[SWM_TEXT_MAX];	/* the state printed, too big for a stack */
 	size_t pending;		/* what the state's writers have buffered */
 	char log[SW_LOG_SIZE];
 	size_t log_len;
@@ -64,7 +56,7 @@ static void sw_log_locked(const char *line, int n)
 	sw.log_len += n + 1;
 }
 
-static int sw_request(struct ifreq *ifr, void __user *data, unsigned int cmd)
+static int sw_siocdevprivate(struct net_device *dev, struct ifreq *ifr, void __user *data, int cmd)
 {
 	u32 buf[SWM_STATUS_WORDS];
 	size_t size = swm_request_size(cmd);
@@ -72,6 +64,8 @@ static int sw_request(struct ifreq *ifr, void __user *data, unsigned int cmd)
 	u32 fail;
 	int err;
 
+	if (!size)
+		return -EOPNOTSUPP;
 	if (copy_from_user(buf, data, size))
 		return -EFAULT;
 
@@ -90,15 +84,10 @@ static int sw_request(struct ifreq *ifr, void __user *data, unsigned int cmd)
 	return err;
 }
 
+/* The status record is behind ifr_data, as the private requests' data. */
 static int sw_eth_ioctl(struct net_device *dev, struct ifreq *ifr, int cmd)
 {
-	return cmd == SWM_REQ_STATUS ? sw_request(ifr, ifr->ifr_data, cmd) : -EOPNOTSUPP;
-}
-
-static int sw_siocdevprivate(struct net_device *dev, struct ifreq *ifr, void __user *data, int cmd)
-{
-	return cmd == SWM_REQ_LED || cmd == SWM_REQ_HEADER ?
-	       sw_request(ifr, data, cmd) : -EOPNOTSUPP;
+	return sw_siocdevprivate(dev, ifr, ifr->ifr_data, cmd);
 }
 
 static netdev_tx_t sw_start_xmit(struct sk_buff *skb, struct net_device *dev)
@@ -125,8 +114,7 @@ static ssize_t sw_proc_write(struct file *file, const char __user *ubuf, size_t 
 	mutex_lock(&sw.lock);
 	sw_log_locked(line, swm_log_switch_phy(line, sizeof(line), buf, shown));
 	if (!READ_ONCE(sw.fail_proc))
-		err = count == shown ?
-		      swm_cycle(&sw.st, sw_clock().now, buf, count) : -EINVAL;
+		err = swm_cycle(&sw.st, sw_clock().now, buf, shown);
 	mutex_unlock(&sw.lock);
 	return err ? err : count;
 }
@@ -139,14 +127,14 @@ static const struct proc_ops sw_proc_ops = {
 static int sw_state_show(struct seq_file *m, void *unused)
 {
 	struct swm_clock clk = sw_clock();
-	int n;
+	char *buf;
+	size_t size = seq_get_buf(m, &buf);
 
 	mutex_lock(&sw.lock);
-	n = swm_print(&sw.st, &clk, sw.text, sizeof(sw.text));
-	if (n > 0)
-		seq_write(m, sw.text, n);
+	/* Too small a buffer overflows it, and seq_read tries a bigger one. */
+	seq_commit(m, swm_print(&sw.st, &clk, buf, size));
 	mutex_unlock(&sw.lock);
-	return n < 0 ? n : 0;
+	return 0;
 }
 
 /*
@@ -350,10 +338,7 @@ static int sw_log_open(struct inode *inode, struct file *file)
 		sw.log_len = 0;
 		mutex_unlock(&sw.lock);
 	}
-	/* Room for the whole log up front, but only for a reader. */
-	return file->f_mode & FMODE_READ ?
-	       single_open_size(file, sw_log_show, NULL, SW_LOG_SIZE + PAGE_SIZE) :
-	       single_open(file, sw_log_show, NULL);
+	return single_open(file, sw_log_show, NULL);
 }
 
 /* One line from user space: the register tool stand-in logs itself here. */
@@ -412,10 +397,7 @@ static int __init sw_init(void)
 		return err;
 	}
 	sw.ddir = debugfs_create_dir("switchsim", NULL);
-	/*
-	 * The safe proxy drops flush, and with it the error of a bad last
-	 * line. Each open holds the module, so the file outlives no fops.
-	 */
+	/* The safe proxy drops flush, and close()'s error; each open holds the module. */
 	debugfs_create_file_unsafe("state", 0600, sw.ddir, NULL, &sw_state_fops);
 	debugfs_create_file("log", 0600, sw.ddir, NULL, &sw_log_fops);
 	debugfs_create_x32("fail_ioctl_code", 0600, sw.ddir, &sw.fail_code);
