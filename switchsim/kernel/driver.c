@@ -18,7 +18,7 @@
 #define SW_PENDING_MAX	(4 * SWM_STATE_MAX)
 
 static struct switchsim {
-	struct mutex lock;	/* state, log and pending */
+	struct mutex lock;	/* all of it, writers too; held over their page faults */
 	struct swm_state st;
 	size_t pending;		/* what the state's writers have buffered */
 	char log[SW_LOG_SIZE];
@@ -137,53 +137,30 @@ static int sw_state_show(struct seq_file *m, void *unused)
 	return 0;
 }
 
-/*
- * What one open of the state writes. Lines are checked as they arrive, so
- * that the write holding a bad one fails, and take effect at the last close.
- */
+/* What one open of the state writes: checked as it comes, applied at the last close. */
 struct sw_writer {
-	struct mutex lock;	/* writes and flushes through shared fds */
 	char *text;		/* everything written, not NUL-terminated */
-	size_t len, cap;
+	size_t len, cap;	/* cap counts in sw.pending */
 	size_t checked;		/* text[0..checked) is whole lines, all good */
 	int err;		/* a write failed: the state stays as it was */
 	bool replace;		/* opened with O_TRUNC */
-	bool done;		/* applied, or failed */
 	struct swm_state st;	/* the checked lines applied */
 };
 
-static struct sw_writer *sw_writer(struct file *file)
-{
-	return ((struct seq_file *)file->private_data)->private;
-}
-
-/* Applies text[from..len) to st; the lines before from only number the rest. */
-static int sw_apply_text(struct swm_state *st, const char *text, size_t from, size_t len)
+/* Applies text[checked..end) to st; the lines before only number the rest. */
+static int sw_writer_apply(struct sw_writer *w, size_t end)
 {
 	struct swm_clock clk = sw_clock();
 	struct swm_error why;
-	int err = swm_apply(st, text + from, len - from, &clk, &why);
-	const char *p;
+	char *from = w->text + w->checked, *p;
+	int err = swm_apply(&w->st, from, end - w->checked, &clk, &why);
 
 	if (err) {
-		for (p = text; (p = memchr(p, '\n', text + from - p)); p++)
+		for (p = w->text; (p = memchr(p, '\n', from - p)); p++)
 			why.line++;
 		pr_notice_ratelimited("switchsim: state:%u: %s\n", why.line, why.why);
 	}
-	return err;
-}
-
-/* Each write open may buffer 1 MiB, and any number may be open. */
-static int sw_pending_add(ssize_t bytes)
-{
-	int err = 0;
-
-	mutex_lock(&sw.lock);
-	if (bytes > 0 && bytes > SW_PENDING_MAX - sw.pending)
-		err = -ENOSPC;
-	else
-		sw.pending += bytes;
-	mutex_unlock(&sw.lock);
+	w->checked = end;
 	return err;
 }
 
@@ -196,7 +173,6 @@ static int sw_state_open(struct inode *inode, struct file *file)
 		w = kzalloc(sizeof(*w), GFP_KERNEL_ACCOUNT);
 		if (!w)
 			return -ENOMEM;
-		mutex_init(&w->lock);
 		w->replace = file->f_flags & O_TRUNC;
 		mutex_lock(&sw.lock);
 		w->st = sw.st;
@@ -210,10 +186,10 @@ static int sw_state_open(struct inode *inode, struct file *file)
 	return err;
 }
 
+/* Each open may buffer 1 MiB, and any number may be open; the caller holds the lock. */
 static int sw_writer_add(struct sw_writer *w, const char __user *ubuf, size_t count)
 {
 	size_t old = w->len, end;
-	int err;
 
 	if (count > SWM_STATE_MAX - w->len)
 		return -EFBIG;
@@ -222,13 +198,12 @@ static int sw_writer_add(struct sw_writer *w, const char __user *ubuf, size_t co
 				   max3(w->cap * 2, w->len + count, (size_t)PAGE_SIZE));
 		char *text;
 
-		if (sw_pending_add(cap - w->cap))
+		if (cap - w->cap > SW_PENDING_MAX - sw.pending)
 			return -ENOSPC;
 		text = kvrealloc(w->text, w->cap, cap, GFP_KERNEL_ACCOUNT);
-		if (!text) {
-			sw_pending_add(-(ssize_t)(cap - w->cap));
+		if (!text)
 			return -ENOMEM;
-		}
+		sw.pending += cap - w->cap;
 		w->text = text;
 		w->cap = cap;
 	}
@@ -240,76 +215,58 @@ static int sw_writer_add(struct sw_writer *w, const char __user *ubuf, size_t co
 	/* A line split across writes is checked once its end has come. */
 	for (end = w->len; end > old && w->text[end - 1] != '\n';)
 		end--;
-	if (end == old)
-		return 0;
-	err = sw_apply_text(&w->st, w->text, w->checked, end);
-	w->checked = end;
-	return err;
+	return end > old ? sw_writer_apply(w, end) : 0;
 }
 
-static ssize_t sw_state_write(struct file *file, const char __user *ubuf,
-			      size_t count, loff_t *ppos)
+static ssize_t sw_state_write(struct file *file, const char __user *buf, size_t count, loff_t *ppos)
 {
-	struct sw_writer *w = sw_writer(file);
+	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
 	ssize_t ret;
 
-	mutex_lock(&w->lock);
+	mutex_lock(&sw.lock);
 	if (!w->err)
-		w->err = sw_writer_add(w, ubuf, count);
+		w->err = sw_writer_add(w, buf, count);
 	ret = w->err ? w->err : count;
-	mutex_unlock(&w->lock);
+	mutex_unlock(&sw.lock);
 	return ret;
 }
 
 /*
- * Applies what one open wrote, once. A replace has applied all but its
- * last line, if unfinished; an append applies all its text on top of the
- * state as it is now, so that others' changes since its open count.
- */
-static int sw_state_commit(struct sw_writer *w)
-{
-	int err;
-
-	mutex_lock(&w->lock);
-	if (!w->done && !w->err) {
-		mutex_lock(&sw.lock);
-		if (!w->replace)
-			w->st = sw.st;
-		w->err = sw_apply_text(&w->st, w->text,
-				       w->replace ? w->checked : 0, w->len);
-		if (!w->err)
-			sw.st = w->st;
-		mutex_unlock(&sw.lock);
-	}
-	w->done = true;
-	err = w->err;
-	mutex_unlock(&w->lock);
-	return err;
-}
-
-/*
- * The last close applies the text, and close() tells if that failed. A
+ * The last close applies all the text again, on the default or, for an
+ * append, on the state as it is now, and close() tells if that failed. A
  * dup's close, or an exec closing an inherited fd, leaves it pending.
  */
 static int sw_state_flush(struct file *file, fl_owner_t id)
 {
-	struct sw_writer *w = sw_writer(file);
+	struct seq_file *m = file->private_data;
+	struct sw_writer *w = m->private;
+	int err;
 
-	return w && file_count(file) == 1 ? sw_state_commit(w) : 0;
+	if (!w || file_count(file) > 1)
+		return 0;
+	mutex_lock(&sw.lock);
+	if (!w->err) {
+		w->st = sw.st;
+		if (w->replace)
+			swm_default(&w->st);
+		w->checked = 0;
+		w->err = sw_writer_apply(w, w->len);
+		if (!w->err)
+			sw.st = w->st;
+	}
+	sw.pending -= w->cap;
+	mutex_unlock(&sw.lock);
+	err = w->err;
+	m->private = NULL;
+	kvfree(w->text);
+	kfree(w);
+	return err;
 }
 
 static int sw_state_release(struct inode *inode, struct file *file)
 {
-	struct sw_writer *w = sw_writer(file);
-
-	if (w) {
-		/* Still pending only if the last close raced another thread. */
-		sw_state_commit(w);
-		kvfree(w->text);
-		sw_pending_add(-(ssize_t)w->cap);
-		mutex_destroy(&w->lock);
-		kfree(w);
-	}
+	/* Still pending only if the last close raced another thread. */
+	sw_state_flush(file, NULL);
 	return single_release(inode, file);
 }
 
