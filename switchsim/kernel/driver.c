@@ -1,11 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-only
-/*
- * switchsim: the router's switch driver, simulated in the kernel for tests.
- * It registers "phy0", answers the port status (0x8948), WAN LED (0x89ff)
- * and Atheros header (0x89fe) requests and takes link cycles on
- * /proc/switch_phy, with the same state and log text as the preloaded
- * switch. Its knobs are in debugfs, switchsim/; the README has them.
- */
+/* The router's switch driver behind "phy0", simulated for tests; the README has its files. */
 #include <linux/debugfs.h>
 #include <linux/etherdevice.h>
 #include <linux/module.h>
@@ -13,7 +7,6 @@
 #include <linux/proc_fs.h>
 #include <linux/seq_file.h>
 #include <linux/slab.h>
-#include <linux/sockios.h>
 #include <linux/timekeeping.h>
 #include <linux/uaccess.h>
 #include <linux/uuid.h>
@@ -25,9 +18,8 @@
 #define SW_PENDING_MAX	(4 * SWM_STATE_MAX)
 
 static struct switchsim {
-	struct mutex lock;	/* state, log, text and pending */
+	struct mutex lock;	/* all of it, writers too; held over their page faults */
 	struct swm_state st;
-	char text[SWM_TEXT_MAX];	/* the state printed, too big for a stack */
 	size_t pending;		/* what the state's writers have buffered */
 	char log[SW_LOG_SIZE];
 	size_t log_len;
@@ -64,7 +56,7 @@ static void sw_log_locked(const char *line, int n)
 	sw.log_len += n + 1;
 }
 
-static int sw_request(struct ifreq *ifr, void __user *data, unsigned int cmd)
+static int sw_siocdevprivate(struct net_device *dev, struct ifreq *ifr, void __user *data, int cmd)
 {
 	u32 buf[SWM_STATUS_WORDS];
 	size_t size = swm_request_size(cmd);
@@ -72,6 +64,8 @@ static int sw_request(struct ifreq *ifr, void __user *data, unsigned int cmd)
 	u32 fail;
 	int err;
 
+	if (!size)
+		return -EOPNOTSUPP;
 	if (copy_from_user(buf, data, size))
 		return -EFAULT;
 
@@ -90,15 +84,10 @@ static int sw_request(struct ifreq *ifr, void __user *data, unsigned int cmd)
 	return err;
 }
 
+/* The status record is behind ifr_data, as the private requests' data. */
 static int sw_eth_ioctl(struct net_device *dev, struct ifreq *ifr, int cmd)
 {
-	return cmd == SWM_REQ_STATUS ? sw_request(ifr, ifr->ifr_data, cmd) : -EOPNOTSUPP;
-}
-
-static int sw_siocdevprivate(struct net_device *dev, struct ifreq *ifr, void __user *data, int cmd)
-{
-	return cmd == SWM_REQ_LED || cmd == SWM_REQ_HEADER ?
-	       sw_request(ifr, data, cmd) : -EOPNOTSUPP;
+	return sw_siocdevprivate(dev, ifr, ifr->ifr_data, cmd);
 }
 
 static netdev_tx_t sw_start_xmit(struct sk_buff *skb, struct net_device *dev)
@@ -125,8 +114,7 @@ static ssize_t sw_proc_write(struct file *file, const char __user *ubuf, size_t 
 	mutex_lock(&sw.lock);
 	sw_log_locked(line, swm_log_switch_phy(line, sizeof(line), buf, shown));
 	if (!READ_ONCE(sw.fail_proc))
-		err = count == shown ?
-		      swm_cycle(&sw.st, sw_clock().now, buf, count) : -EINVAL;
+		err = swm_cycle(&sw.st, sw_clock().now, buf, shown);
 	mutex_unlock(&sw.lock);
 	return err ? err : count;
 }
@@ -139,63 +127,40 @@ static const struct proc_ops sw_proc_ops = {
 static int sw_state_show(struct seq_file *m, void *unused)
 {
 	struct swm_clock clk = sw_clock();
-	int n;
+	char *buf;
+	size_t size = seq_get_buf(m, &buf);
 
 	mutex_lock(&sw.lock);
-	n = swm_print(&sw.st, &clk, sw.text, sizeof(sw.text));
-	if (n > 0)
-		seq_write(m, sw.text, n);
+	/* Too small a buffer overflows it, and seq_read tries a bigger one. */
+	seq_commit(m, swm_print(&sw.st, &clk, buf, size));
 	mutex_unlock(&sw.lock);
-	return n < 0 ? n : 0;
+	return 0;
 }
 
-/*
- * What one open of the state writes. Lines are checked as they arrive, so
- * that the write holding a bad one fails, and take effect at the last close.
- */
+/* What one open of the state writes: checked as it comes, applied at the last close. */
 struct sw_writer {
-	struct mutex lock;	/* writes and flushes through shared fds */
 	char *text;		/* everything written, not NUL-terminated */
-	size_t len, cap;
+	size_t len, cap;	/* cap counts in sw.pending */
 	size_t checked;		/* text[0..checked) is whole lines, all good */
 	int err;		/* a write failed: the state stays as it was */
 	bool replace;		/* opened with O_TRUNC */
-	bool done;		/* applied, or failed */
 	struct swm_state st;	/* the checked lines applied */
 };
 
-static struct sw_writer *sw_writer(struct file *file)
-{
-	return ((struct seq_file *)file->private_data)->private;
-}
-
-/* Applies text[from..len) to st; the lines before from only number the rest. */
-static int sw_apply_text(struct swm_state *st, const char *text, size_t from, size_t len)
+/* Applies text[checked..end) to st; the lines before only number the rest. */
+static int sw_writer_apply(struct sw_writer *w, size_t end)
 {
 	struct swm_clock clk = sw_clock();
 	struct swm_error why;
-	int err = swm_apply(st, text + from, len - from, &clk, &why);
-	const char *p;
+	char *from = w->text + w->checked, *p;
+	int err = swm_apply(&w->st, from, end - w->checked, &clk, &why);
 
 	if (err) {
-		for (p = text; (p = memchr(p, '\n', text + from - p)); p++)
+		for (p = w->text; (p = memchr(p, '\n', from - p)); p++)
 			why.line++;
 		pr_notice_ratelimited("switchsim: state:%u: %s\n", why.line, why.why);
 	}
-	return err;
-}
-
-/* Each write open may buffer 1 MiB, and any number may be open. */
-static int sw_pending_add(ssize_t bytes)
-{
-	int err = 0;
-
-	mutex_lock(&sw.lock);
-	if (bytes > 0 && bytes > SW_PENDING_MAX - sw.pending)
-		err = -ENOSPC;
-	else
-		sw.pending += bytes;
-	mutex_unlock(&sw.lock);
+	w->checked = end;
 	return err;
 }
 
@@ -208,7 +173,6 @@ static int sw_state_open(struct inode *inode, struct file *file)
 		w = kzalloc(sizeof(*w), GFP_KERNEL_ACCOUNT);
 		if (!w)
 			return -ENOMEM;
-		mutex_init(&w->lock);
 		w->replace = file->f_flags & O_TRUNC;
 		mutex_lock(&sw.lock);
 		w->st = sw.st;
@@ -222,10 +186,10 @@ static int sw_state_open(struct inode *inode, struct file *file)
 	return err;
 }
 
+/* Each open may buffer 1 MiB, and any number may be open; the caller holds the lock. */
 static int sw_writer_add(struct sw_writer *w, const char __user *ubuf, size_t count)
 {
 	size_t old = w->len, end;
-	int err;
 
 	if (count > SWM_STATE_MAX - w->len)
 		return -EFBIG;
@@ -234,13 +198,12 @@ static int sw_writer_add(struct sw_writer *w, const char __user *ubuf, size_t co
 				   max3(w->cap * 2, w->len + count, (size_t)PAGE_SIZE));
 		char *text;
 
-		if (sw_pending_add(cap - w->cap))
+		if (cap - w->cap > SW_PENDING_MAX - sw.pending)
 			return -ENOSPC;
 		text = kvrealloc(w->text, w->cap, cap, GFP_KERNEL_ACCOUNT);
-		if (!text) {
-			sw_pending_add(-(ssize_t)(cap - w->cap));
+		if (!text)
 			return -ENOMEM;
-		}
+		sw.pending += cap - w->cap;
 		w->text = text;
 		w->cap = cap;
 	}
@@ -252,76 +215,58 @@ static int sw_writer_add(struct sw_writer *w, const char __user *ubuf, size_t co
 	/* A line split across writes is checked once its end has come. */
 	for (end = w->len; end > old && w->text[end - 1] != '\n';)
 		end--;
-	if (end == old)
-		return 0;
-	err = sw_apply_text(&w->st, w->text, w->checked, end);
-	w->checked = end;
-	return err;
+	return end > old ? sw_writer_apply(w, end) : 0;
 }
 
-static ssize_t sw_state_write(struct file *file, const char __user *ubuf,
-			      size_t count, loff_t *ppos)
+static ssize_t sw_state_write(struct file *file, const char __user *buf, size_t count, loff_t *ppos)
 {
-	struct sw_writer *w = sw_writer(file);
+	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
 	ssize_t ret;
 
-	mutex_lock(&w->lock);
+	mutex_lock(&sw.lock);
 	if (!w->err)
-		w->err = sw_writer_add(w, ubuf, count);
+		w->err = sw_writer_add(w, buf, count);
 	ret = w->err ? w->err : count;
-	mutex_unlock(&w->lock);
+	mutex_unlock(&sw.lock);
 	return ret;
 }
 
 /*
- * Applies what one open wrote, once. A replace has applied all but its
- * last line, if unfinished; an append applies all its text on top of the
- * state as it is now, so that others' changes since its open count.
- */
-static int sw_state_commit(struct sw_writer *w)
-{
-	int err;
-
-	mutex_lock(&w->lock);
-	if (!w->done && !w->err) {
-		mutex_lock(&sw.lock);
-		if (!w->replace)
-			w->st = sw.st;
-		w->err = sw_apply_text(&w->st, w->text,
-				       w->replace ? w->checked : 0, w->len);
-		if (!w->err)
-			sw.st = w->st;
-		mutex_unlock(&sw.lock);
-	}
-	w->done = true;
-	err = w->err;
-	mutex_unlock(&w->lock);
-	return err;
-}
-
-/*
- * The last close applies the text, and close() tells if that failed. A
+ * The last close applies all the text again, on the default or, for an
+ * append, on the state as it is now, and close() tells if that failed. A
  * dup's close, or an exec closing an inherited fd, leaves it pending.
  */
 static int sw_state_flush(struct file *file, fl_owner_t id)
 {
-	struct sw_writer *w = sw_writer(file);
+	struct seq_file *m = file->private_data;
+	struct sw_writer *w = m->private;
+	int err;
 
-	return w && file_count(file) == 1 ? sw_state_commit(w) : 0;
+	if (!w || file_count(file) > 1)
+		return 0;
+	mutex_lock(&sw.lock);
+	if (!w->err) {
+		w->st = sw.st;
+		if (w->replace)
+			swm_default(&w->st);
+		w->checked = 0;
+		w->err = sw_writer_apply(w, w->len);
+		if (!w->err)
+			sw.st = w->st;
+	}
+	sw.pending -= w->cap;
+	mutex_unlock(&sw.lock);
+	err = w->err;
+	m->private = NULL;
+	kvfree(w->text);
+	kfree(w);
+	return err;
 }
 
 static int sw_state_release(struct inode *inode, struct file *file)
 {
-	struct sw_writer *w = sw_writer(file);
-
-	if (w) {
-		/* Still pending only if the last close raced another thread. */
-		sw_state_commit(w);
-		kvfree(w->text);
-		sw_pending_add(-(ssize_t)w->cap);
-		mutex_destroy(&w->lock);
-		kfree(w);
-	}
+	/* Still pending only if the last close raced another thread. */
+	sw_state_flush(file, NULL);
 	return single_release(inode, file);
 }
 
@@ -350,10 +295,7 @@ static int sw_log_open(struct inode *inode, struct file *file)
 		sw.log_len = 0;
 		mutex_unlock(&sw.lock);
 	}
-	/* Room for the whole log up front, but only for a reader. */
-	return file->f_mode & FMODE_READ ?
-	       single_open_size(file, sw_log_show, NULL, SW_LOG_SIZE + PAGE_SIZE) :
-	       single_open(file, sw_log_show, NULL);
+	return single_open(file, sw_log_show, NULL);
 }
 
 /* One line from user space: the register tool stand-in logs itself here. */
@@ -412,10 +354,7 @@ static int __init sw_init(void)
 		return err;
 	}
 	sw.ddir = debugfs_create_dir("switchsim", NULL);
-	/*
-	 * The safe proxy drops flush, and with it the error of a bad last
-	 * line. Each open holds the module, so the file outlives no fops.
-	 */
+	/* The safe proxy drops flush, and close()'s error; each open holds the module. */
 	debugfs_create_file_unsafe("state", 0600, sw.ddir, NULL, &sw_state_fops);
 	debugfs_create_file("log", 0600, sw.ddir, NULL, &sw_log_fops);
 	debugfs_create_x32("fail_ioctl_code", 0600, sw.ddir, &sw.fail_code);
