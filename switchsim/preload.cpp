@@ -279,7 +279,8 @@ static bool written_at(int fd, uint64_t *at)
  */
 static void apply_cycle(int fd, const char *path)
 {
-	char bytes[64];
+	/* Static, as the caller holds the state lock: a stack may be PTHREAD_STACK_MIN. */
+	static char bytes[64], last[SIM_PATH], line[SWM_LINE_MAX];
 	ssize_t n = pread(fd, bytes, sizeof(bytes), 0);
 	uint64_t at;
 	if (n > 0 && written_at(fd, &at)) {
@@ -287,10 +288,8 @@ static void apply_cycle(int fd, const char *path)
 		if (!sim_load(&st) || (swm_cycle(&st, at, bytes, (size_t)n) == 0 && !sim_save(&st)))
 			return;
 	}
-	char last[SIM_PATH];
 	if (n <= 0 || !sim_path(last, sizeof(last), "switch_phy") || rename(path, last) != 0)
 		unlink(path);
-	char line[SWM_LINE_MAX];
 	if (n > 0 && swm_log_switch_phy(line, sizeof(line), bytes, (size_t)n) >= 0)
 		sim_log("%s", line);
 }
