@@ -312,7 +312,8 @@ bool sim_load(struct swm_state *st)
 	sim_close(fd);
 	struct swm_clock clk = sim_clock();
 	struct swm_error bad = { 0, "" };
-	bool ok = !err && swm_parse(st, text, len, &clk, &bad) == 0;
+	swm_default(st);
+	bool ok = !err && swm_apply(st, text, len, &clk, &bad) == 0;
 	char at[32];
 	snprintf(at, sizeof(at), bad.line ? "state:%u" : "state", bad.line);
 	free(text);

@@ -31,7 +31,8 @@ std::string print(const swm_state &st, const swm_clock &c = clk)
 int parse(swm_state *st, const std::string &text, swm_error *err)
 {
 	std::vector<char> buf(text.begin(), text.end());
-	return swm_parse(st, buf.data(), buf.size(), &clk, err);
+	swm_default(st);
+	return swm_apply(st, buf.data(), buf.size(), &clk, err);
 }
 
 TEST(Model, StateTextParses)

@@ -247,13 +247,6 @@ int swm_apply(struct swm_state *st, const char *text, size_t len,
 	return 0;
 }
 
-int swm_parse(struct swm_state *st, const char *text, size_t len,
-	      const struct swm_clock *clk, struct swm_error *err)
-{
-	swm_default(st);
-	return swm_apply(st, text, len, clk, err);
-}
-
 /*
  * Output into a caller's buffer; the first text that does not fit sticks.
  * vsnprintf keeps it NUL-terminated, and a size of 0 is an error at once.

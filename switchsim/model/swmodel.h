@@ -74,14 +74,9 @@ extern const char *const swm_port_name[SWM_PORTS];
 
 void swm_default(struct swm_state *st);
 
-/*
- * The whole text as a new state. st is reset first, so on an error it holds
- * a partial state: parse into a scratch record and copy it over the live one
- * on success. A hold of another boot is dropped.
- */
-int swm_parse(struct swm_state *st, const char *text, size_t len,
-	      const struct swm_clock *clk, struct swm_error *err);
-/* The same on top of st, for appends. */
+/* The text's settings on top of st (on swm_default's, for a whole state).
+ * On an error st holds some of them: apply to a copy. Another boot's hold
+ * holds nothing. */
 int swm_apply(struct swm_state *st, const char *text, size_t len,
 	      const struct swm_clock *clk, struct swm_error *err);
 /* The state text, NUL-terminated, or -ENOSPC; expired holds left out. */
@@ -102,9 +97,9 @@ struct swm_port swm_port_now(const struct swm_state *st, int i, uint64_t now);
 /* What a request's data points at, in bytes; 0 for a request not the driver's. */
 size_t swm_request_size(unsigned long code);
 /*
- * One of the driver's requests answered: the status puts the ports' words into the record's
- * words 5..19 and leaves the rest; the LED (0..2) and the header (0..1)
- * take a u16. 0, or -EINVAL for a value out of range.
+ * One of the driver's requests answered: the status puts the ports' words
+ * into the record's words 5..19 and leaves the rest; the LED (0..2) and the
+ * header (0..1) take a u16. 0, or -EINVAL for a value out of range.
  */
 int swm_request(struct swm_state *st, unsigned long code, uint64_t now, void *data);
 /* Exactly five digits: the seconds, then mask bits 3..0 (bit i holds LAN i down). */
