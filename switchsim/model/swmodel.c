@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-only OR BSD-2-Clause
 /*
  * Kernel rules hold in both builds: no floating point, no 64-bit division
- * (it does not link on 32-bit MIPS), no recursion, small frames. Each side's
- * include path supplies its swmodel_env.h, what the model takes from it.
+ * (it does not link on 32-bit MIPS), no recursion, small frames.
  */
-#include "swmodel_env.h"
 #include "swmodel.h"
 
 #define SWM_FIELDS	6

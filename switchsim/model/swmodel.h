@@ -8,13 +8,8 @@
 #ifndef SWMODEL_H
 #define SWMODEL_H
 
-#ifdef __KERNEL__
-#include <linux/types.h>
-#else
-#include <stdbool.h>
-#include <stddef.h>
-#include <stdint.h>
-#endif
+/* Each side's include path supplies what the model takes from it. */
+#include "swmodel_env.h"
 
 #ifdef __cplusplus
 extern "C" {
