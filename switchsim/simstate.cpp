@@ -371,24 +371,36 @@ static bool flock_wait(int fd, int op)
 	return true;
 }
 
-int sim_lock(void)
+/* name opened and flock()ed, with mutex held; -1 after a message. */
+static int lock_file(pthread_mutex_t *mutex, const char *name, int flags, int op)
 {
-	pthread_mutex_lock(&state_mutex);
-	int fd = sim_open("lock", O_RDWR | O_CREAT);
-	if (fd >= 0 && !flock_wait(fd, LOCK_EX)) {
-		sim_fail("lock", strerror(errno));
+	pthread_mutex_lock(mutex);
+	int fd = sim_open(name, flags);
+	if (fd >= 0 && !flock_wait(fd, op)) {
+		sim_fail(name, strerror(errno));
 		sim_close(fd);
 		fd = -1;
 	}
 	if (fd < 0)
-		pthread_mutex_unlock(&state_mutex);
+		pthread_mutex_unlock(mutex);
 	return fd;
+}
+
+int sim_lock(void)
+{
+	return lock_file(&state_mutex, "lock", O_RDWR | O_CREAT, LOCK_EX);
 }
 
 void sim_unlock(int fd)
 {
 	sim_close(fd);
 	pthread_mutex_unlock(&state_mutex);
+}
+
+void sim_log_close(int fd)
+{
+	sim_close(fd);
+	pthread_mutex_unlock(&log_mutex);
 }
 
 /* Held with log_mutex: a thread's stack may be as small as PTHREAD_STACK_MIN. */
@@ -398,31 +410,20 @@ static char log_line[4096], log_path[SIM_PATH], log_old[SIM_PATH];
  * writer may have just moved it aside. -1 after a message. */
 static int log_lock(int op, struct stat *held)
 {
-	pthread_mutex_lock(&log_mutex);
-	for (int tries = 0; tries < 100 && sim_path(log_path, sizeof(log_path), "log"); tries++) {
-		int fd = sim_open("log", op == LOCK_EX ? O_WRONLY | O_APPEND | O_CREAT
-						       : O_RDONLY | O_CREAT);
-		if (fd < 0)
-			break;
+	int flags = op == LOCK_EX ? O_WRONLY | O_APPEND | O_CREAT : O_RDONLY | O_CREAT;
+	for (int tries = 0; tries < 100; tries++) {
+		int fd = lock_file(&log_mutex, "log", flags, op);
 		struct stat named;
-		if (!flock_wait(fd, op) || fstat(fd, held) != 0) {
-			sim_fail("log", strerror(errno));
-			sim_close(fd);
-			break;
-		}
-		if (lstat(log_path, &named) == 0 && named.st_ino == held->st_ino &&
+		if (fd < 0)
+			return -1;
+		if (fstat(fd, held) == 0 && sim_path(log_path, sizeof(log_path), "log") &&
+		    lstat(log_path, &named) == 0 && named.st_ino == held->st_ino &&
 		    named.st_dev == held->st_dev)
 			return fd;
-		sim_close(fd);
+		sim_log_close(fd);
 	}
-	pthread_mutex_unlock(&log_mutex);
+	sim_fail("log", "moved aside each time it was locked");
 	return -1;
-}
-
-void sim_log_close(int fd)
-{
-	sim_close(fd);
-	pthread_mutex_unlock(&log_mutex);
 }
 
 void sim_log(const char *fmt, ...)
