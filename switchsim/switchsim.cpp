@@ -201,14 +201,6 @@ static int set(int argc, char **argv)
 	return sim_apply(line) ? 0 : 2;
 }
 
-/* A setting's word, or its number where it has none. */
-static const char *word(enum swm_field f, uint32_t v, char (&buf)[12])
-{
-	const char *w = swm_word_name(f, v);
-	snprintf(buf, sizeof(buf), "%lu", (unsigned long)v);
-	return w ? w : buf;
-}
-
 static int show(int, char **)
 {
 	struct swm_state st;
@@ -219,15 +211,16 @@ static int show(int, char **)
 	char a[12], b[12];
 	for (int i = 0; i < SWM_PORTS; i++) {
 		struct swm_port p = swm_port_now(&st, i, now);
-		printf("%-6s %s %lu %s", swm_port_name[i], word(SWM_LINK, p.link, a),
-		       (unsigned long)p.speed, word(SWM_DUPLEX, p.duplex, b));
+		printf("%-6s %s %lu %s", swm_port_name[i], swm_word(SWM_LINK, p.link, a),
+		       (unsigned long)p.speed, swm_word(SWM_DUPLEX, p.duplex, b));
 		if (st.port[i].until > now)
 			printf("  (link cycle: up again in %lu.%lu s)",
 			       (unsigned long)((st.port[i].until - now) / 1000),
 			       (unsigned long)((st.port[i].until - now) % 1000 / 100));
 		printf("\n");
 	}
-	printf("led    %s\nheader %s\n", word(SWM_LED, st.led, a), word(SWM_HEADER, st.header, b));
+	printf("led    %s\nheader %s\n", swm_word(SWM_LED, st.led, a),
+	       swm_word(SWM_HEADER, st.header, b));
 	for (uint32_t i = 0; i < st.nregs; i++)
 		printf("reg    0x%08lx = 0x%08lx\n", (unsigned long)st.reg[i].addr,
 		       (unsigned long)st.reg[i].value);

@@ -84,9 +84,12 @@ int swm_word_parse(enum swm_field f, const char *s, size_t len, uint32_t *out)
 	return swm_u32(s, len, out);
 }
 
-const char *swm_word_name(enum swm_field f, uint32_t v)
+const char *swm_word(enum swm_field f, uint32_t v, char num[12])
 {
-	return v < SWM_WORDS ? swm_words[f][v] : NULL;
+	if (v < SWM_WORDS && swm_words[f][v])
+		return swm_words[f][v];
+	snprintf(num, 12, "%u", (unsigned int)v);
+	return num;
 }
 
 /* Decimal ms; no one needs more digits than SWM_HOLD_DIGITS. */
@@ -271,16 +274,6 @@ static __printf(2, 3) void swm_put(struct swm_out *o, const char *fmt, ...)
 		o->len += n;
 }
 
-static void swm_put_word(struct swm_out *o, enum swm_field f, uint32_t v)
-{
-	const char *word = swm_word_name(f, v);
-
-	if (word)
-		swm_put(o, " %s", word);
-	else
-		swm_put(o, " %u", (unsigned int)v);
-}
-
 /* Bytes as hex; those in [mask, mask_end) as "**" each. */
 static void swm_put_hex(struct swm_out *o, const unsigned char *b, size_t len,
 			size_t mask, size_t mask_end)
@@ -303,26 +296,22 @@ static int swm_done(const struct swm_out *o)
 int swm_print(const struct swm_state *st, const struct swm_clock *clk, char *buf, size_t size)
 {
 	struct swm_out o = { buf, size, 0, 0 };
+	char a[12], b[12];
 	uint32_t i;
 
 	swm_put(&o, SWM_TEXT_HEAD);
 	for (i = 0; i < SWM_PORTS; i++) {
 		const struct swm_port *p = &st->port[i];
 
-		swm_put(&o, "%s", swm_port_name[i]);
-		swm_put_word(&o, SWM_LINK, p->link);
-		swm_put(&o, " %u", (unsigned int)p->speed);
-		swm_put_word(&o, SWM_DUPLEX, p->duplex);
+		swm_put(&o, "%s %s %u %s", swm_port_name[i], swm_word(SWM_LINK, p->link, a),
+			(unsigned int)p->speed, swm_word(SWM_DUPLEX, p->duplex, b));
 		if (clk && clk->boot && p->until > clk->now)
 			swm_put(&o, " %llu %s", (unsigned long long)p->until,
 				clk->boot);
 		swm_put(&o, "\n");
 	}
-	swm_put(&o, "led");
-	swm_put_word(&o, SWM_LED, st->led);
-	swm_put(&o, "\nheader");
-	swm_put_word(&o, SWM_HEADER, st->header);
-	swm_put(&o, "\n");
+	swm_put(&o, "led %s\nheader %s\n", swm_word(SWM_LED, st->led, a),
+		swm_word(SWM_HEADER, st->header, b));
 	for (i = 0; i < st->nregs && i < SWM_REGS; i++)
 		swm_put(&o, "reg 0x%08x 0x%08x\n", (unsigned int)st->reg[i].addr,
 			(unsigned int)st->reg[i].value);

@@ -83,7 +83,7 @@ int swm_u32(const char *s, size_t len, uint32_t *out);
 /* The settings that have words: a word, or the number where there is none. */
 enum swm_field { SWM_LINK, SWM_DUPLEX, SWM_LED, SWM_HEADER };
 int swm_word_parse(enum swm_field f, const char *s, size_t len, uint32_t *out);
-const char *swm_word_name(enum swm_field f, uint32_t v);	/* or NULL */
+const char *swm_word(enum swm_field f, uint32_t v, char num[12]);
 
 int swm_set_reg(struct swm_state *st, uint32_t addr, uint32_t value);
 
