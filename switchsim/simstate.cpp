@@ -336,12 +336,9 @@ bool sim_save(const struct swm_state *st)
 	bool ok = write_all(fd, text, (size_t)len) && fsync(fd) == 0 && rename(tmp, path) == 0;
 	int err = errno;
 	sim_close(fd);
-	if (ok)
-		return true;
-	unlink(tmp);
-	char why[160];
-	snprintf(why, sizeof(why), "cannot write: %s", strerror(err));
-	return sim_fail("state", why);
+	if (!ok)
+		unlink(tmp);
+	return ok || sim_fail("state", strerror(err));
 }
 
 /*

@@ -161,13 +161,10 @@ static int run(int, char **argv)
 		if (event == PTRACE_EVENT_EXEC && !preloaded(who, lib, argv[0]))
 			return 2;
 		if (sig == SIGSTOP) {
-			/*
-			 * Each tracee starts with one. From there, each exec of
-			 * each process, and killed with switchsim rather than
-			 * left to run on unwatched; those it starts inherit this.
-			 * A later SIGSTOP would only stop it for this loop to
-			 * restart, so none goes on.
-			 */
+			/* Each tracee starts with one: follow each exec of each
+			 * process, and kill it with switchsim, not leave it to run
+			 * unwatched; those it starts inherit this. A later SIGSTOP
+			 * would only stop it until this loop restarts it. */
 			ptrace(PTRACE_SETOPTIONS, who, NULL,
 			       PTRACE_O_TRACEEXEC | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
 				       PTRACE_O_TRACECLONE | PTRACE_O_EXITKILL);
@@ -227,10 +224,8 @@ static int show(int, char **)
 	return fflush(stdout) == 0 ? 0 : 2;
 }
 
-/*
- * The log, the older part first, copied while it is held still and shown
- * after: a reader stalled on its output (a pager) must hold up no run.
- */
+/* The log, the older part first, copied while it is held still and shown
+ * after: a reader stalled on its output (a pager) must hold up no run. */
 static int show_log(int, char **)
 {
 	int fd = sim_log_open();
@@ -274,13 +269,6 @@ static int reset(int, char **)
 	return ok && scanned ? 0 : 2;
 }
 
-/* "0x" and exactly eight hex digits, ending at end. */
-static bool hex32(const char *s, const char *end)
-{
-	uint32_t v;
-	return end - s == 10 && s[1] == 'x' && swm_u32(s, 10, &v) == 0;
-}
-
 /* ethreg -i phy0 0xRRRRRRRR=0xVVVVVVVV, logged and set in the state;
  * SWITCHSIM_FAIL_ETHREG=N makes it fail with exit code N instead. */
 static int ethreg(int argc, char **argv)
@@ -300,10 +288,10 @@ static int ethreg(int argc, char **argv)
 		memcpy(args + sizeof(args) - 4, "...", 4);
 	sim_log("ethreg%s", args);
 
-	const char *op = argc == 4 ? argv[3] : "";
-	const char *eq = strchr(op, '=');
-	if (argc != 4 || strcmp(argv[1], "-i") != 0 || !eq || !hex32(op, eq) ||
-	    !hex32(eq + 1, eq + strlen(eq))) {
+	/* Each exactly "0x" and eight hex digits. */
+	char addr[9] = "", value[9] = "", more;
+	if (argc != 4 || strcmp(argv[1], "-i") != 0 || strlen(argv[3]) != 21 ||
+	    sscanf(argv[3], "0x%8[0-9a-fA-F]=0x%8[0-9a-fA-F]%c", addr, value, &more) != 2) {
 		fprintf(stderr, "usage: ethreg -i IFACE 0xRRRRRRRR=0xVVVVVVVV\n");
 		return 2;
 	}
@@ -316,7 +304,7 @@ static int ethreg(int argc, char **argv)
 		return faults.ethreg_exit;
 	}
 	char line[64];
-	snprintf(line, sizeof(line), "reg %.10s %s", op, eq + 1);
+	snprintf(line, sizeof(line), "reg 0x%s 0x%s", addr, value);
 	return sim_apply(line) ? 0 : 2;
 }
 
