@@ -39,13 +39,11 @@ static int fail_with(int err)
 	return -1;
 }
 
-/*
- * Sockets by descriptor: open, or closed (a second close is logged too).
+/* Sockets by descriptor: open, or closed (a second close is logged too).
  * Threads look up while others add, so there is an entry for every
  * descriptor the kernel's default nr_open allows, and untouched pages cost
  * nothing. A socket above that, after a privileged process raised it,
- * would reach the kernel unseen: socket() refuses it with EMFILE.
- */
+ * would reach the kernel unseen: socket() refuses it with EMFILE. */
 enum { OPEN = 1, CLOSED = 2, SOCKETS_MAX = 1 << 20 };
 static std::atomic<unsigned char> sockets[SOCKETS_MAX];
 
@@ -271,12 +269,10 @@ static bool written_at(int fd, uint64_t *at)
 	return true;
 }
 
-/*
- * A run's driver file, fd at path, under the state lock: its cycle applied
+/* A run's driver file, fd at path, under the state lock: its cycle applied
  * as of when it was written, and only then the file logged and kept as
  * switch_phy. A run killed in between, or a state that can't be read or
- * saved, leaves it for the next run.
- */
+ * saved, leaves it for the next run. */
 static void apply_cycle(int fd, const char *path)
 {
 	/* Static, as the caller holds the state lock: a stack may be PTHREAD_STACK_MIN. */
@@ -294,12 +290,10 @@ static void apply_cycle(int fd, const char *path)
 		sim_log("%s", line);
 }
 
-/*
- * Killed runs' files, finished under the state lock, taken only if the
+/* Killed runs' files, finished under the state lock, taken only if the
  * directory's check saw any: a state file goes (only the lock's holder
  * writes one), and a driver file no live run holds locked is applied. A
- * run makes, locks and moves its driver file under the state lock too.
- */
+ * run makes, locks and moves its driver file under the state lock too. */
 static void clear_leftovers(void)
 {
 	int lock = sim_leftovers() ? sim_lock() : -1;
@@ -393,12 +387,10 @@ struct shell_names {
 	char proc[SIM_PATH], quoted[2 * SIM_PATH], ethreg[2 * SIM_PATH], mapped[8192];
 };
 
-/*
- * A driver file of this call's own, made and locked under the state lock,
+/* A driver file of this call's own, made and locked under the state lock,
  * so that clear_leftovers never finds it unlocked, until its digits are
  * applied. For SWITCHSIM_FAIL_PROC, and while the state can't be read (a
- * driver refuses a cycle it can't keep), a name not even root can create.
- */
+ * driver refuses a cycle it can't keep), a name not even root can create. */
 static int shell_with_driver(const char *command, struct shell_names *n)
 {
 	struct swm_state st;

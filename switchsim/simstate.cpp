@@ -1,8 +1,4 @@
 // SPDX-License-Identifier: BSD-2-Clause
-/*
- * Our descriptors are closed with sim_close(): in the preload, close() logs
- * the tool's sockets, and a file of ours may reuse a number one had.
- */
 #include "simstate.h"
 
 #include <limits.h>
@@ -44,11 +40,9 @@ static bool owned_by(const char *path, uid_t uid, bool or_root)
 	return sim_say(path, why);
 }
 
-/*
- * A step on the way to the state directory, or it (last): others must not
+/* A step on the way to the state directory, or it (last): others must not
  * swap what lies below, so each is root's or ours, and writable by no one
- * else unless sticky, as /tmp is. A link's target is checked resolved.
- */
+ * else unless sticky, as /tmp is. A link's target is checked resolved. */
 static bool safe_step(const char *path, bool last)
 {
 	struct stat sb;
@@ -341,11 +335,9 @@ bool sim_save(const struct swm_state *st)
 	return ok || sim_fail("state", strerror(err));
 }
 
-/*
- * The state and the log each have a flock(), against other runs, and a
+/* The state and the log each have a flock(), against other runs, and a
  * mutex, against other threads. A child forked while a lock is held would
- * keep the flock with the descriptor, so fork() waits for both mutexes.
- */
+ * keep the flock with the descriptor, so fork() waits for both mutexes. */
 static pthread_mutex_t state_mutex = PTHREAD_MUTEX_INITIALIZER;
 static pthread_mutex_t log_mutex = PTHREAD_MUTEX_INITIALIZER;
 

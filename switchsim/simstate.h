@@ -11,8 +11,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <stddef.h>
-#include <stdint.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -58,7 +56,8 @@ bool sim_path(char *buf, size_t size, const char *name);
  * link; -1 after a message, or with errno ENOENT and none if it is missing
  * and flags have no O_CREAT. */
 int sim_open(const char *name, int flags);
-/* Closes our own descriptor, unseen by the preloaded close(). */
+/* Closes our own descriptor unseen by the preloaded close(), which logs the
+ * tool's sockets: a file of ours may reuse a number one had. */
 void sim_close(int fd);
 /* Appends fd's content to *buf (malloc'd, *len bytes so far) until its
  * end, or once more than max bytes are there; 0 or an errno. */

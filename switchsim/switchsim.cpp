@@ -53,12 +53,10 @@ static ssize_t read_head(const char *path, void *buf, size_t size)
 	return n;
 }
 
-/*
- * Whether the loader of the program pid has just exec'd will preload lib;
+/* Whether the loader of the program pid has just exec'd will preload lib;
  * if not, says so. It never runs for a static program, drops LD_PRELOAD for
  * one that gained privileges at exec (setuid, setgid, file capabilities),
- * and can't load a library built for another machine.
- */
+ * and can't load a library built for another machine. */
 static bool preloaded(pid_t pid, const char *lib, const char *cmd)
 {
 	char path[64], exe[PATH_MAX];
@@ -93,13 +91,11 @@ static bool preloaded(pid_t pid, const char *lib, const char *cmd)
 	return false;
 }
 
-/*
- * Runs the command with the switch preloaded, or not at all: a program
+/* Runs the command with the switch preloaded, or not at all: a program
  * the loader would not preload it into would act on the real system. The
  * command and every process it starts are traced and stopped at each exec,
  * before the loader runs, and let go only if that loader will preload the
- * switch; else all of them are killed. Done when all of them have ended.
- */
+ * switch; else all of them are killed. Done when all of them have ended. */
 static int run(int, char **argv)
 {
 	char lib[PATH_MAX + 32];
