@@ -4,8 +4,8 @@
 # (big-endian 32-bit MIPS; glibc, and musl and uClibc-ng dynamic and static),
 # with warnings as errors, and run the
 # whole suite against the host and glibc router builds, then the host suite
-# once more under the sanitizers, then the suite inside the emulated router
-# against every router build.
+# once more under the sanitizers, and meanwhile the suite inside the emulated
+# router against every router build.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
@@ -39,6 +39,16 @@ musl=$(scripts/musl.sh)
 own_libc musl "$musl"
 uclibc=$(scripts/uclibc.sh)
 own_libc uclibc "$uclibc"
+
+# The suite once more inside the emulated router, against the switch driver
+# as a kernel module: kernel.*, kernel-musl.*, kernel-musl-static.*,
+# kernel-uclibc.*, kernel-uclibc-static.*. Its qemu takes one core, so it
+# runs beside the host's suites, in a process group of its own that goes
+# with this script; its report follows theirs.
+guest_log=build-mips/router-test.log
+setsid scripts/router-vm.sh --test >"$guest_log" 2>&1 &
+guest=$!
+trap 'kill -- -$guest 2>/dev/null' EXIT
 cmake -S . -B build -DBUILD_TESTING=ON -DVOK_WERROR=ON -DVOK_ROUTER_BUILD=build-mips $cached \
 	"-DVOK_LIBC_BUILDS=build-musl;build-musl-static;build-uclibc;build-uclibc-static" >/dev/null
 cmake --build build -j2
@@ -52,7 +62,8 @@ cmake --build build-asan -j2
 ctest --test-dir build-asan -j2 --output-on-failure
 skipped build-asan
 
-# The suite once more inside the emulated router, against the switch driver
-# as a kernel module: kernel.*, kernel-musl.*, kernel-musl-static.*,
-# kernel-uclibc.*, kernel-uclibc-static.*.
-scripts/router-vm.sh --test
+status=0
+wait $guest || status=$?
+trap - EXIT
+cat "$guest_log"
+exit $status
