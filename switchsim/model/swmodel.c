@@ -337,6 +337,7 @@ size_t swm_request_size(unsigned long code)
 /* The LED and header take exactly two bytes: the router's tools send a u16, not an int. */
 int swm_request(struct swm_state *st, unsigned long code, uint64_t now, void *data)
 {
+	enum swm_field f = code == SWM_REQ_LED ? SWM_LED : SWM_HEADER;
 	uint32_t *rec = data;
 	struct swm_port p;
 	uint16_t v;
@@ -352,9 +353,10 @@ int swm_request(struct swm_state *st, unsigned long code, uint64_t now, void *da
 		return 0;
 	}
 	memcpy(&v, data, sizeof(v));
-	if (v >= (code == SWM_REQ_LED ? 3 : 2))
+	/* The values a driver takes are those with words. */
+	if (v >= SWM_WORDS || !swm_words[f][v])
 		return -EINVAL;
-	*(code == SWM_REQ_LED ? &st->led : &st->header) = v;
+	*(f == SWM_LED ? &st->led : &st->header) = v;
 	return 0;
 }
 

@@ -69,9 +69,11 @@ extern const char *const swm_port_name[SWM_PORTS];
 
 void swm_default(struct swm_state *st);
 
-/* The text's settings on top of st (on swm_default's, for a whole state).
+/*
+ * The text's settings on top of st (on swm_default's, for a whole state).
  * On an error st holds some of them: apply to a copy. Another boot's hold
- * holds nothing. */
+ * holds nothing.
+ */
 int swm_apply(struct swm_state *st, const char *text, size_t len,
 	      const struct swm_clock *clk, struct swm_error *err);
 /* The state text, NUL-terminated, or -ENOSPC; expired holds left out. */
