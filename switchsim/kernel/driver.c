@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-only
-/* The router's switch driver behind "phy0", simulated for tests; the README has its files. */
+/* The router's switch driver behind "phy0", simulated for tests: see switchsim(1). */
 #include <linux/debugfs.h>
 #include <linux/etherdevice.h>
 #include <linux/module.h>
@@ -9,18 +9,14 @@
 #include <linux/slab.h>
 #include <linux/timekeeping.h>
 #include <linux/uaccess.h>
-#include <linux/uuid.h>
 
 #include "../model/swmodel.h"
 
 #define SW_LOG_SIZE	(64 * 1024)
-#define SW_PROC_SHOWN	64
-#define SW_PENDING_MAX	(4 * SWM_STATE_MAX)
 
 static struct switchsim {
-	struct mutex lock;	/* all of it, writers too; held over their page faults */
+	struct mutex lock;	/* all of it */
 	struct swm_state st;
-	size_t pending;		/* what the state's writers have buffered */
 	char log[SW_LOG_SIZE];
 	size_t log_len;
 	u32 fail_code, fail_errno;
@@ -28,13 +24,12 @@ static struct switchsim {
 	struct net_device *dev;
 	struct dentry *ddir;
 	struct proc_dir_entry *proc;
-	char boot[SWM_BOOT_LEN + 1];
 } sw;
 
-static struct swm_clock sw_clock(void)
+/* Not the wall clock: that jumps at the first NTP sync. */
+static u64 sw_now(void)
 {
-	/* Not the wall clock: that jumps at the first NTP sync. */
-	return (struct swm_clock){ ktime_to_ms(ktime_get_boottime()), sw.boot };
+	return ktime_to_ms(ktime_get_boottime());
 }
 
 /* Appends one line, n > 0 bytes without its newline; the caller holds the lock. */
@@ -44,8 +39,7 @@ static void sw_log_locked(const char *line, int n)
 		return;
 	if (sw.log_len + n + 1 > SW_LOG_SIZE) {
 		/* Keep the newer half, from the start of a line. */
-		char *keep = memchr(sw.log + sw.log_len / 2, '\n',
-				    sw.log_len - sw.log_len / 2);
+		char *keep = memchr(sw.log + sw.log_len / 2, '\n', sw.log_len - sw.log_len / 2);
 		size_t drop = keep ? keep + 1 - sw.log : sw.log_len;
 
 		memmove(sw.log, sw.log + drop, sw.log_len - drop);
@@ -76,7 +70,7 @@ static int sw_siocdevprivate(struct net_device *dev, struct ifreq *ifr, void __u
 	if (fail && fail < MAX_ERRNO && READ_ONCE(sw.fail_code) == cmd)
 		err = -(int)fail;
 	else
-		err = swm_request(&sw.st, cmd, sw_clock().now, buf);
+		err = swm_request(&sw.st, cmd, sw_now(), buf);
 	mutex_unlock(&sw.lock);
 
 	if (!err && cmd == SWM_REQ_STATUS && copy_to_user(data, buf, size))
@@ -104,7 +98,7 @@ static const struct net_device_ops sw_netdev_ops = {
 
 static ssize_t sw_proc_write(struct file *file, const char __user *ubuf, size_t count, loff_t *ppos)
 {
-	char buf[SW_PROC_SHOWN], line[SWM_LINE_MAX];
+	char buf[64], line[SWM_LINE_MAX];
 	size_t shown = min(count, sizeof(buf));
 	int err = -EIO;
 
@@ -114,7 +108,7 @@ static ssize_t sw_proc_write(struct file *file, const char __user *ubuf, size_t 
 	mutex_lock(&sw.lock);
 	sw_log_locked(line, swm_log_switch_phy(line, sizeof(line), buf, shown));
 	if (!READ_ONCE(sw.fail_proc))
-		err = swm_cycle(&sw.st, sw_clock().now, buf, shown);
+		err = swm_cycle(&sw.st, sw_now(), buf, count);
 	mutex_unlock(&sw.lock);
 	return err ? err : count;
 }
@@ -126,148 +120,48 @@ static const struct proc_ops sw_proc_ops = {
 
 static int sw_state_show(struct seq_file *m, void *unused)
 {
-	struct swm_clock clk = sw_clock();
 	char *buf;
 	size_t size = seq_get_buf(m, &buf);
 
 	mutex_lock(&sw.lock);
 	/* Too small a buffer overflows it, and seq_read tries a bigger one. */
-	seq_commit(m, swm_print(&sw.st, &clk, buf, size));
+	seq_commit(m, swm_print(&sw.st, sw_now(), buf, size));
 	mutex_unlock(&sw.lock);
 	return 0;
 }
 
-/* What one open of the state writes: checked as it comes, applied at the last close. */
-struct sw_writer {
-	char *text;		/* everything written, not NUL-terminated */
-	size_t len, cap;	/* cap counts in sw.pending */
-	size_t checked;		/* text[0..checked) is whole lines, all good */
-	int err;		/* a write failed: the state stays as it was */
-	bool replace;		/* opened with O_TRUNC */
-	struct swm_state st;	/* the checked lines applied */
-};
-
-/* Applies text[checked..end) to st; the lines before only number the rest. */
-static int sw_writer_apply(struct sw_writer *w, size_t end)
-{
-	struct swm_clock clk = sw_clock();
-	struct swm_error why;
-	char *from = w->text + w->checked, *p;
-	int err = swm_apply(&w->st, from, end - w->checked, &clk, &why);
-
-	if (err) {
-		for (p = w->text; (p = memchr(p, '\n', from - p)); p++)
-			why.line++;
-		pr_notice_ratelimited("switchsim: state:%u: %s\n", why.line, why.why);
-	}
-	w->checked = end;
-	return err;
-}
-
+/* As truncating a file empties it, `>state` puts back the default state. */
 static int sw_state_open(struct inode *inode, struct file *file)
 {
-	struct sw_writer *w = NULL;
-	int err;
-
-	if (file->f_mode & FMODE_WRITE) {
-		w = kzalloc(sizeof(*w), GFP_KERNEL_ACCOUNT);
-		if (!w)
-			return -ENOMEM;
-		w->replace = file->f_flags & O_TRUNC;
+	if ((file->f_mode & FMODE_WRITE) && (file->f_flags & O_TRUNC)) {
 		mutex_lock(&sw.lock);
-		w->st = sw.st;
+		swm_default(&sw.st);
 		mutex_unlock(&sw.lock);
-		if (w->replace)
-			swm_default(&w->st);
 	}
-	err = single_open(file, sw_state_show, w);
-	if (err)
-		kfree(w);
-	return err;
+	return single_open(file, sw_state_show, NULL);
 }
 
-/* Each open may buffer 1 MiB, and any number may be open; the caller holds the lock. */
-static int sw_writer_add(struct sw_writer *w, const char __user *ubuf, size_t count)
+/* Each write is whole lines, applied together or refused. */
+static ssize_t sw_state_write(struct file *file, const char __user *ubuf, size_t count, loff_t *ppos)
 {
-	size_t old = w->len, end;
-
-	if (count > SWM_STATE_MAX - w->len)
-		return -EFBIG;
-	if (w->len + count > w->cap) {
-		size_t cap = min_t(size_t, SWM_STATE_MAX,
-				   max3(w->cap * 2, w->len + count, (size_t)PAGE_SIZE));
-		char *text;
-
-		if (cap - w->cap > SW_PENDING_MAX - sw.pending)
-			return -ENOSPC;
-		text = kvrealloc(w->text, w->cap, cap, GFP_KERNEL_ACCOUNT);
-		if (!text)
-			return -ENOMEM;
-		sw.pending += cap - w->cap;
-		w->text = text;
-		w->cap = cap;
-	}
-	if (copy_from_user(w->text + old, ubuf, count))
-		return -EFAULT;
-	if (memchr(w->text + old, '\0', count))
-		return -EINVAL;
-	w->len += count;
-	/* A line split across writes is checked once its end has come. */
-	for (end = w->len; end > old && w->text[end - 1] != '\n';)
-		end--;
-	return end > old ? sw_writer_apply(w, end) : 0;
-}
-
-static ssize_t sw_state_write(struct file *file, const char __user *buf, size_t count, loff_t *ppos)
-{
-	struct sw_writer *w = ((struct seq_file *)file->private_data)->private;
-	ssize_t ret;
-
-	mutex_lock(&sw.lock);
-	if (!w->err)
-		w->err = sw_writer_add(w, buf, count);
-	ret = w->err ? w->err : count;
-	mutex_unlock(&sw.lock);
-	return ret;
-}
-
-/*
- * The last close applies all the text again, on the default or, for an
- * append, on the state as it is now, and close() tells if that failed. A
- * dup's close, or an exec closing an inherited fd, leaves it pending.
- */
-static int sw_state_flush(struct file *file, fl_owner_t id)
-{
-	struct seq_file *m = file->private_data;
-	struct sw_writer *w = m->private;
+	/* One byte more than the model takes, so that it can refuse a longer text. */
+	size_t len = min_t(size_t, count, SWM_TEXT_MAX + 1);
+	struct swm_state st;
+	unsigned int line;
+	char *text;
 	int err;
 
-	if (!w || file_count(file) > 1)
-		return 0;
+	text = memdup_user(ubuf, len);
+	if (IS_ERR(text))
+		return PTR_ERR(text);
 	mutex_lock(&sw.lock);
-	if (!w->err) {
-		w->st = sw.st;
-		if (w->replace)
-			swm_default(&w->st);
-		w->checked = 0;
-		w->err = sw_writer_apply(w, w->len);
-		if (!w->err)
-			sw.st = w->st;
-	}
-	sw.pending -= w->cap;
+	st = sw.st;
+	err = swm_apply(&st, text, len, &line);
+	if (!err)
+		sw.st = st;
 	mutex_unlock(&sw.lock);
-	err = w->err;
-	m->private = NULL;
-	kvfree(w->text);
-	kfree(w);
-	return err;
-}
-
-static int sw_state_release(struct inode *inode, struct file *file)
-{
-	/* Still pending only if the last close raced another thread. */
-	sw_state_flush(file, NULL);
-	return single_release(inode, file);
+	kfree(text);
+	return err ? err : count;
 }
 
 static const struct file_operations sw_state_fops = {
@@ -275,9 +169,8 @@ static const struct file_operations sw_state_fops = {
 	.open		= sw_state_open,
 	.read		= seq_read,
 	.write		= sw_state_write,
-	.flush		= sw_state_flush,
 	.llseek		= seq_lseek,
-	.release	= sw_state_release,
+	.release	= single_release,
 };
 
 static int sw_log_show(struct seq_file *m, void *unused)
@@ -332,15 +225,10 @@ static const struct file_operations sw_log_fops = {
 
 static int __init sw_init(void)
 {
-	uuid_t boot;
 	int err;
 
 	mutex_init(&sw.lock);
 	swm_default(&sw.st);
-	/* This load's boot: no hold outlives the state that keeps it. */
-	uuid_gen(&boot);
-	snprintf(sw.boot, sizeof(sw.boot), "%pUb", &boot);
-
 	sw.dev = alloc_netdev(0, "phy0", NET_NAME_USER, ether_setup);
 	if (!sw.dev)
 		return -ENOMEM;
@@ -354,8 +242,7 @@ static int __init sw_init(void)
 		return err;
 	}
 	sw.ddir = debugfs_create_dir("switchsim", NULL);
-	/* The safe proxy drops flush, and close()'s error; each open holds the module. */
-	debugfs_create_file_unsafe("state", 0600, sw.ddir, NULL, &sw_state_fops);
+	debugfs_create_file("state", 0600, sw.ddir, NULL, &sw_state_fops);
 	debugfs_create_file("log", 0600, sw.ddir, NULL, &sw_log_fops);
 	debugfs_create_x32("fail_ioctl_code", 0600, sw.ddir, &sw.fail_code);
 	debugfs_create_u32("fail_ioctl_errno", 0600, sw.ddir, &sw.fail_errno);
