@@ -4,13 +4,6 @@
 #include "harness.h"
 
 #include <cerrno>
-#include <csignal>
-#include <ctime>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -74,96 +67,6 @@ TEST(LinkCycle, ChosenPortsReportDownForTheSeconds)
 			EXPECT_EQ(sim.run(args).status, 0) << ::testing::PrintToString(args);
 		EXPECT_EQ(sim.run({}).out, c.report);
 	}
-}
-
-// A run killed while its shell wrote the driver file: a driver would have
-// applied the cycle at the write, so whoever runs next applies it as of
-// then, and clears what killed runs left, but never what a live run has.
-TEST(LinkCycle, AKilledRunsCycleIsAppliedByTheNextRun)
-{
-	SKIP_IN_ROUTER(); // the module applies a cycle as it is written
-	struct File {
-		const char *name, *text;
-		int age;   // seconds since it was written
-		bool live; // its run still holds it
-	};
-	struct Case {
-		const char *name;
-		std::vector<File> files;
-		const char *report;               // the first two lines
-		std::vector<std::string> left, log; // files left; switch_phy lines
-	} cases[] = {
-		{ "cycle still running", { { "switch_phy.Ab12Cd", "90001", 3, false } },
-		  "LAN0:down:0:half\nLAN1:up:100:full\n", { "lock", "log", "state", "switch_phy" },
-		  { "switch_phy 3930303031" } },
-		{ "cycle over, as of its write", { { "switch_phy.Ab12Cd", "20001", 5, false } },
-		  "LAN0:up:1000:full\nLAN1:up:100:full\n", { "lock", "log", "state", "switch_phy" },
-		  { "switch_phy 3230303031" } },
-		{ "from before this boot", { { "switch_phy.Ol00dd", "90001", 1 << 30, false } },
-		  "LAN0:up:1000:full\nLAN1:up:100:full\n", { "lock", "log", "switch_phy" },
-		  { "switch_phy 3930303031" } },
-		{ "a live run's", { { "switch_phy.Li33ve", "90010", 0, true } },
-		  "LAN0:up:1000:full\nLAN1:up:100:full\n", { "lock", "log", "switch_phy.Li33ve" }, {} },
-		{ "killed before the write, and a state never renamed",
-		  { { "switch_phy.Em99ty", "", 1, false }, { "state.Xy34Zw", "lan0 down\n", 1, false } },
-		  "LAN0:up:1000:full\nLAN1:up:100:full\n", { "lock", "log" }, {} },
-	};
-	for (const auto &c : cases) {
-		Sim sim;
-		std::vector<int> held;
-		for (const auto &f : c.files) {
-			sim.write(f.name, f.text);
-			std::string path = sim.dir + "/" + f.name;
-			struct timespec when[2];
-			clock_gettime(CLOCK_REALTIME, &when[0]);
-			when[0].tv_sec -= f.age;
-			when[1] = when[0];
-			ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), when, 0), 0);
-			if (f.live) {
-				held.push_back(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-				ASSERT_EQ(flock(held.back(), LOCK_EX), 0);
-			}
-		}
-		Result r = sim.run({ "-s" });
-		for (int fd : held)
-			close(fd);
-		EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
-		EXPECT_EQ(r.out.substr(0, r.out.find("LAN2")), c.report) << c.name;
-		EXPECT_EQ(grep(r.log, "switch_phy "), c.log) << c.name;
-		EXPECT_EQ(files(sim.dir), c.left) << c.name;
-	}
-}
-
-// Killed after its shell wrote the driver file, while it waits for the
-// state's lock to apply the cycle: the cycle is still there for the next.
-TEST(LinkCycle, ARunKilledBeforeItAppliesItsCycleLosesNothing)
-{
-	SKIP_IN_ROUTER();
-	Sim sim;
-	pid_t pid = fork();
-	if (pid == 0) {
-		setpgid(0, 0);
-		sim.exec(sim.command({ "-w", "9", "-m", "1" }, true), true);
-		_exit(0);
-	}
-	ASSERT_GT(pid, 0);
-	setpgid(pid, pid);
-	// Its driver file is made under the lock: taken next, it holds the
-	// run at its apply.
-	std::string own;
-	for (int i = 0; i < 200000 && own.empty(); i++)
-		for (const std::string &f : files(sim.dir))
-			if (f.rfind("switch_phy.", 0) == 0)
-				own = f;
-	int lock = open((sim.dir + "/lock").c_str(), O_RDWR | O_CLOEXEC);
-	EXPECT_EQ(flock(lock, LOCK_EX), 0);
-	for (int i = 0; i < 500 && sim.read(own).empty() && sim.read("switch_phy").empty(); i++)
-		usleep(10000);
-	usleep(200000);
-	kill(-pid, SIGKILL);
-	waitpid(pid, nullptr, 0);
-	close(lock);
-	EXPECT_EQ(sim.run({ "-s" }).out.rfind("LAN0:down:0:half\n", 0), 0u) << own;
 }
 
 // Each action's requests, its file and the register tool, as each backend's
@@ -283,7 +186,7 @@ TEST(Backends, PrintTheSameStateText)
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(sim.read("state"), "# switchsim state; edit freely, one setting a line.\n"
 				     "# port link speed duplex "
-				     "[held down until: ms on the boot clock, boot id]\n"
+				     "[held down until: ms on the boot clock]\n"
 				     "lan0 up 1000 full\nlan1 up 100 full\nlan2 up 10 half\n"
 				     "lan3 down 0 half\nwan up 1000 full\n"
 				     "led amber\nheader on\nreg 0x0000009c 0x00000002\n");

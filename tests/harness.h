@@ -90,9 +90,9 @@ private:
 	std::function<void()> in_child_;
 };
 
-// Where the tool runs, each in a file of its own: backend_local.cpp, a
+// Where the tool runs, each in a file of its own: backend_preload.cpp, a
 // process of this machine or of qemu-user with the switch preloaded, and
-// backend_router.cpp, the emulated router with the switch driver module.
+// backend_kernel.cpp, the emulated router with the switch driver module.
 class Backend {
 public:
 	virtual ~Backend() = default;
@@ -115,9 +115,9 @@ public:
 	// Gives the switch's state to uid; false where it stays root's.
 	virtual bool give_state(const Sim &sim, unsigned uid) const = 0;
 };
-const Backend &local_backend();
-const Backend &router_backend();
-inline const Backend &backend() { return target().kernel() ? router_backend() : local_backend(); }
+const Backend &preload_backend();
+const Backend &kernel_backend();
+inline const Backend &backend() { return target().kernel() ? kernel_backend() : preload_backend(); }
 
 // The text the tool's own C library gives errno err.
 std::string errtext(int err);
@@ -148,16 +148,16 @@ void become_nobody();
 
 // What belongs to the user-space simulated switch alone (its files, its
 // command, its environment) is not in the emulated router.
-#define SKIP_IN_ROUTER()                                                               \
+#define SKIP_UNLESS_PRELOAD()                                                               \
 	do {                                                                           \
 		if (!backend().preloaded())                                            \
-			GTEST_SKIP() << "the preloaded switch's own; the router has the module"; \
+			GTEST_SKIP() << "the preloaded switch's own; the emulated router has the module"; \
 	} while (0)
 
 // The switchsim command, for people, is built for this machine only.
 #define SKIP_UNLESS_SWITCHSIM_COMMAND()                                \
 	do {                                                           \
-		SKIP_IN_ROUTER();                                      \
+		SKIP_UNLESS_PRELOAD();                                      \
 		if (target().cross())                                  \
 			GTEST_SKIP() << "switchsim is a host command"; \
 	} while (0)

@@ -7,7 +7,6 @@
 //   preload_probe sockets T N       T threads, each with N sockets open at once,
 //                                   asking for the port status on each
 //   preload_probe shells T N        T threads, each running N link cycles
-//   ... T N small                   on the smallest stacks threads may have
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +24,6 @@
 namespace {
 
 int threads_n, per_thread;
-size_t stack_size; // 0: the default
 
 void report(const char *name, int rc)
 {
@@ -110,12 +108,8 @@ int threaded(void *(*body)(void *), const char *what)
 	const char *before = getenv("LD_PRELOAD");
 	std::string preload = before ? before : "";
 	std::vector<pthread_t> ts(threads_n);
-	pthread_attr_t attr;
-	pthread_attr_init(&attr);
-	if (stack_size && pthread_attr_setstacksize(&attr, stack_size) != 0)
-		return 2;
 	for (auto &t : ts)
-		if (pthread_create(&t, &attr, body, nullptr) != 0)
+		if (pthread_create(&t, nullptr, body, nullptr) != 0)
 			return 2;
 	long failed = 0;
 	for (auto &t : ts) {
@@ -135,9 +129,7 @@ int main(int argc, char **argv)
 {
 	if (argc == 2 && std::strcmp(argv[1], "pointers") == 0)
 		return pointers();
-	if (argc == 5 && std::strcmp(argv[4], "small") == 0)
-		stack_size = PTHREAD_STACK_MIN;
-	else if (argc != 4)
+	if (argc != 4)
 		return 2;
 	threads_n = std::atoi(argv[2]);
 	per_thread = std::atoi(argv[3]);

@@ -10,7 +10,7 @@
 
 namespace {
 
-class Local : public Backend {
+class Preload : public Backend {
 public:
 	std::string open(const std::string &top, const std::string &subdir) const override
 	{
@@ -48,8 +48,8 @@ public:
 
 } // namespace
 
-const Backend &local_backend()
+const Backend &preload_backend()
 {
-	static const Local b;
+	static const Preload b;
 	return b;
 }

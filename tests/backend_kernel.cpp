@@ -32,7 +32,7 @@ void no_descriptors()
 		_exit(126);
 }
 
-class Router : public Backend {
+class Kernel : public Backend {
 public:
 	std::string open(const std::string &, const std::string &) const override
 	{
@@ -113,8 +113,8 @@ public:
 
 } // namespace
 
-const Backend &router_backend()
+const Backend &kernel_backend()
 {
-	static const Router b;
+	static const Kernel b;
 	return b;
 }
