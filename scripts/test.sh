@@ -49,7 +49,7 @@ guest_log=build-mips/router-test.log
 setsid scripts/router-vm.sh --test >"$guest_log" 2>&1 &
 guest=$!
 trap 'kill -- -$guest 2>/dev/null' EXIT
-cmake -S . -B build -DBUILD_TESTING=ON -DVOK_WERROR=ON -DVOK_ROUTER_BUILD=build-mips $cached \
+cmake -S . -B build -DBUILD_TESTING=ON -DVOK_WERROR=ON -DVOK_MIPS_BUILD=build-mips $cached \
 	"-DVOK_LIBC_BUILDS=build-musl;build-musl-static;build-uclibc;build-uclibc-static" >/dev/null
 cmake --build build -j2
 ctest --test-dir build -j2 --output-on-failure

@@ -6,8 +6,6 @@
  */
 #include "simstate.h"
 
-#include <atomic>
-
 #include <dlfcn.h>
 #include <linux/capability.h>
 #include <net/if.h>
@@ -18,6 +16,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,17 +34,6 @@ static int fail_with(int err)
 	return -1;
 }
 
-/* Sockets by descriptor, 1 open, 2 closed (a second close is logged too),
- * for every descriptor the kernel's default nr_open allows; untouched
- * pages cost nothing. */
-enum { OPEN = 1, CLOSED = 2, SOCKETS = 1 << 20 };
-static std::atomic<unsigned char> sockets[SOCKETS];
-
-static unsigned char socket_state(int fd)
-{
-	return fd >= 0 && fd < SOCKETS ? sockets[fd].load(std::memory_order_relaxed) : 0;
-}
-
 extern "C" int socket(int domain, int type, int protocol) noexcept
 {
 	if (faults.socket) {
@@ -53,13 +41,6 @@ extern "C" int socket(int domain, int type, int protocol) noexcept
 		return fail_with(faults.socket_errno);
 	}
 	int fd = real<int (*)(int, int, int)>("socket")(domain, type, protocol), err = errno;
-	if (fd >= SOCKETS) { /* past the table, it would reach the kernel unseen */
-		real<int (*)(int)>("close")(fd);
-		fd = -1;
-		err = EMFILE;
-	}
-	if (fd >= 0)
-		sockets[fd].store(OPEN, std::memory_order_relaxed);
 	if (domain == AF_INET && type == SOCK_DGRAM)
 		sim_log("socket %d inet dgram", fd);
 	else
@@ -68,12 +49,16 @@ extern "C" int socket(int domain, int type, int protocol) noexcept
 	return fd;
 }
 
+static bool is_socket(int fd)
+{
+	struct stat sb;
+	return fstat(fd, &sb) == 0 && S_ISSOCK(sb.st_mode);
+}
+
 extern "C" int close(int fd)
 {
-	if (socket_state(fd)) {
+	if (is_socket(fd))
 		sim_log("close %d", fd);
-		sockets[fd].store(CLOSED, std::memory_order_relaxed);
-	}
 	return real<int (*)(int)>("close")(fd);
 }
 
@@ -121,7 +106,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	va_end(ap);
 
 	auto pass_on = real<int (*)(int, unsigned long, void *)>("ioctl");
-	if (socket_state(fd) != OPEN)
+	if (!is_socket(fd))
 		return pass_on(fd, request, arg);
 	/* Any other request's argument is not a request block: none of it is read. */
 	size_t size = swm_request_size(request);
@@ -186,15 +171,17 @@ extern "C" int system(const char *command)
 		return fail_with(faults.system_errno);
 	if (!command)
 		return 1; /* there is a shell */
+	if (strlen(command) > 4096)
+		return fail_with(E2BIG);
 	/* While the switch can't take a cycle, a driver file no one can write. */
 	struct swm_state st;
 	bool refuse = faults.proc || (strstr(command, "/proc/switch_phy") && !sim_load(&st));
 	int phy = refuse ? -1 : memfd_create("switch_phy", MFD_CLOEXEC);
-	char proc[32], mapped[8192];
+	/* Each mapping grows by less than half of what it replaces. */
+	char proc[32], mapped[3 * 4096 / 2 + 1];
 	snprintf(proc, sizeof(proc), phy >= 0 ? "/dev/fd/%d" : "/dev/null/switch_phy", phy);
 	size_t len = 0;
-	const char *s = command;
-	for (; *s && len < sizeof(mapped) - 64; s++) {
+	for (const char *s = command; *s; s++) {
 		const char *to = NULL;
 		if (strncmp(s, "/proc/switch_phy", 16) == 0)
 			to = proc, s += 15;
@@ -206,11 +193,6 @@ extern "C" int system(const char *command)
 			mapped[len++] = *s;
 	}
 	mapped[len] = '\0';
-	if (*s) {
-		if (phy >= 0)
-			sim_close(phy);
-		return fail_with(E2BIG);
-	}
 	int status = run_shell(mapped, phy), err = errno;
 	char bytes[64], line[SWM_LINE_MAX];
 	ssize_t n = phy >= 0 ? pread(phy, bytes, sizeof(bytes), 0) : 0;

@@ -253,18 +253,19 @@ static int errno_of(const char *s)
 
 bool sim_faults(struct sim_faults *f)
 {
-	static const char *const takes[] = {
-		"takes an errno name or number",
-		"takes CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff, ERR an errno name or number",
-		"takes an errno name or number, or signal:N, N a signal number, 1 to 64",
-		"takes 1 (fail) or 0",
-		"takes missing or an exit code, 1 to 255",
-	};
 	*f = {};
+	static const struct {
+		const char *var, *takes;
+	} vars[] = {
+		{ "SOCKET", "an errno name or number" },
+		{ "IOCTL", "CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff, ERR an errno name or number" },
+		{ "SYSTEM", "an errno name or number, or signal:N, N a signal number, 1 to 64" },
+		{ "PROC", "1 (fail) or 0" },
+		{ "ETHREG", "missing or an exit code, 1 to 255" },
+	};
 	for (int i = 0; i < 5; i++) {
-		static const char *const vars[] = { "SOCKET", "IOCTL", "SYSTEM", "PROC", "ETHREG" };
 		char var[32];
-		snprintf(var, sizeof(var), "SWITCHSIM_FAIL_%s", vars[i]);
+		snprintf(var, sizeof(var), "SWITCHSIM_FAIL_%s", vars[i].var);
 		const char *v = getenv(var), *colon = v ? strchr(v, ':') : NULL;
 		uint32_t n = 0;
 		bool ok = true;
@@ -288,7 +289,7 @@ bool sim_faults(struct sim_faults *f)
 			     (swm_u32(v, strlen(v), &n) == 0 && n >= 1 && n <= 255 &&
 			      (f->ethreg_exit = (int)n));
 		if (!ok) {
-			fprintf(stderr, "switchsim: %s=%s: %s\n", var, v, takes[i]);
+			fprintf(stderr, "switchsim: %s=%s: takes %s\n", var, v, vars[i].takes);
 			return false;
 		}
 	}

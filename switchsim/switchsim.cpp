@@ -23,9 +23,7 @@ static const char usage_text[] =
 	"       switchsim show\n"
 	"       switchsim log\n"
 	"       switchsim reset\n"
-	"PORT is lan0, lan1, lan2, lan3 or wan; LINK is up or down, DUPLEX full or half\n"
-	"(or numbers). The state lives in $SWITCHSIM_DIR, by default\n"
-	"$XDG_RUNTIME_DIR/switchsim or else ~/.cache/switchsim.\n";
+	"PORT is lan0, lan1, lan2, lan3 or wan; LINK is up or down, DUPLEX full or half.\n";
 
 static int usage_error(const char *what)
 {
@@ -173,12 +171,9 @@ static int reset(int, char **)
 {
 	int lock = sim_in_kernel() ? -1 : sim_lock();
 	bool ok = true;
-	static const char *const files[] = { "state", "log" };
-	for (const char *name : files) {
+	for (const char *name : { "state", "log" }) {
 		int fd = sim_open(name, O_WRONLY | O_CREAT | O_TRUNC);
-		ok = (fd >= 0 || sim_say(name, strerror(errno))) && ok;
-		if (fd >= 0)
-			sim_close(fd);
+		ok = (fd >= 0 && (sim_close(fd), true)) ? ok : sim_say(name, strerror(errno));
 	}
 	if (lock >= 0)
 		sim_close(lock);

@@ -118,106 +118,81 @@ static const struct proc_ops sw_proc_ops = {
 	.proc_lseek	= noop_llseek,
 };
 
-static int sw_state_show(struct seq_file *m, void *unused)
+/* The debugfs state and log files share their file operations; each file's
+ * private data is the part of sw it shows. */
+static int sw_show(struct seq_file *m, void *unused)
 {
 	char *buf;
-	size_t size = seq_get_buf(m, &buf);
+	size_t size;
 
 	mutex_lock(&sw.lock);
-	/* Too small a buffer overflows it, and seq_read tries a bigger one. */
-	seq_commit(m, swm_print(&sw.st, sw_now(), buf, size));
+	if (m->private == sw.log) {
+		seq_write(m, sw.log, sw.log_len);
+	} else {
+		size = seq_get_buf(m, &buf);
+		/* Too small a buffer overflows it, and seq_read tries a bigger one. */
+		seq_commit(m, swm_print(&sw.st, sw_now(), buf, size));
+	}
 	mutex_unlock(&sw.lock);
 	return 0;
 }
 
 /* As truncating a file empties it, `>state` puts back the default state. */
-static int sw_state_open(struct inode *inode, struct file *file)
+static int sw_open(struct inode *inode, struct file *file)
 {
 	if ((file->f_mode & FMODE_WRITE) && (file->f_flags & O_TRUNC)) {
 		mutex_lock(&sw.lock);
-		swm_default(&sw.st);
+		if (inode->i_private == sw.log)
+			sw.log_len = 0;
+		else
+			swm_default(&sw.st);
 		mutex_unlock(&sw.lock);
 	}
-	return single_open(file, sw_state_show, NULL);
+	return single_open(file, sw_show, inode->i_private);
 }
 
-/* Each write is whole lines, applied together or refused. */
-static ssize_t sw_state_write(struct file *file, const char __user *ubuf, size_t count, loff_t *ppos)
+/*
+ * Each write is whole: to the state, lines applied together or refused; to
+ * the log, one line, which the register tool stand-in logs itself with.
+ */
+static ssize_t sw_write(struct file *file, const char __user *ubuf, size_t count, loff_t *ppos)
 {
 	/* One byte more than the model takes, so that it can refuse a longer text. */
 	size_t len = min_t(size_t, count, SWM_TEXT_MAX + 1);
+	bool log = file_inode(file)->i_private == sw.log;
 	struct swm_state st;
 	unsigned int line;
 	char *text;
-	int err;
+	int err = 0;
 
+	if (!count)
+		return 0;
 	text = memdup_user(ubuf, len);
 	if (IS_ERR(text))
 		return PTR_ERR(text);
 	mutex_lock(&sw.lock);
-	st = sw.st;
-	err = swm_apply(&st, text, len, &line);
-	if (!err)
-		sw.st = st;
+	if (log) {
+		len -= text[len - 1] == '\n';
+		if (!len || len >= SWM_LINE_MAX || memchr(text, '\n', len) || memchr(text, '\0', len))
+			err = -EINVAL;
+		else
+			sw_log_locked(text, len);
+	} else {
+		st = sw.st;
+		err = swm_apply(&st, text, len, &line);
+		if (!err)
+			sw.st = st;
+	}
 	mutex_unlock(&sw.lock);
 	kfree(text);
 	return err ? err : count;
 }
 
-static const struct file_operations sw_state_fops = {
+static const struct file_operations sw_fops = {
 	.owner		= THIS_MODULE,
-	.open		= sw_state_open,
+	.open		= sw_open,
 	.read		= seq_read,
-	.write		= sw_state_write,
-	.llseek		= seq_lseek,
-	.release	= single_release,
-};
-
-static int sw_log_show(struct seq_file *m, void *unused)
-{
-	mutex_lock(&sw.lock);
-	seq_write(m, sw.log, sw.log_len);
-	mutex_unlock(&sw.lock);
-	return 0;
-}
-
-static int sw_log_open(struct inode *inode, struct file *file)
-{
-	if ((file->f_mode & FMODE_WRITE) && (file->f_flags & O_TRUNC)) {
-		mutex_lock(&sw.lock);
-		sw.log_len = 0;
-		mutex_unlock(&sw.lock);
-	}
-	return single_open(file, sw_log_show, NULL);
-}
-
-/* One line from user space: the register tool stand-in logs itself here. */
-static ssize_t sw_log_write(struct file *file, const char __user *ubuf, size_t count, loff_t *ppos)
-{
-	char line[SWM_LINE_MAX];
-	size_t n;
-
-	if (!count)
-		return 0;
-	if (count > sizeof(line) - 1)
-		return -EINVAL;
-	if (copy_from_user(line, ubuf, count))
-		return -EFAULT;
-	n = count - (line[count - 1] == '\n');
-	if (!n || memchr(line, '\n', n) || memchr(line, '\0', n))
-		return -EINVAL;
-
-	mutex_lock(&sw.lock);
-	sw_log_locked(line, n);
-	mutex_unlock(&sw.lock);
-	return count;
-}
-
-static const struct file_operations sw_log_fops = {
-	.owner		= THIS_MODULE,
-	.open		= sw_log_open,
-	.read		= seq_read,
-	.write		= sw_log_write,
+	.write		= sw_write,
 	/* stdio seeks to the end of a file opened to append to it. */
 	.llseek		= noop_llseek,
 	.release	= single_release,
@@ -242,8 +217,8 @@ static int __init sw_init(void)
 		return err;
 	}
 	sw.ddir = debugfs_create_dir("switchsim", NULL);
-	debugfs_create_file("state", 0600, sw.ddir, NULL, &sw_state_fops);
-	debugfs_create_file("log", 0600, sw.ddir, NULL, &sw_log_fops);
+	debugfs_create_file("state", 0600, sw.ddir, &sw.st, &sw_fops);
+	debugfs_create_file("log", 0600, sw.ddir, sw.log, &sw_fops);
 	debugfs_create_x32("fail_ioctl_code", 0600, sw.ddir, &sw.fail_code);
 	debugfs_create_u32("fail_ioctl_errno", 0600, sw.ddir, &sw.fail_errno);
 	debugfs_create_bool("fail_proc", 0600, sw.ddir, &sw.fail_proc);
