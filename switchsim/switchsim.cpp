@@ -171,9 +171,13 @@ static int reset(int, char **)
 {
 	int lock = sim_in_kernel() ? -1 : sim_lock();
 	bool ok = true;
-	for (const char *name : { "state", "log" }) {
+	static const char *const files[] = { "state", "log" };
+	for (const char *name : files) {
 		int fd = sim_open(name, O_WRONLY | O_CREAT | O_TRUNC);
-		ok = (fd >= 0 && (sim_close(fd), true)) ? ok : sim_say(name, strerror(errno));
+		if (fd >= 0)
+			sim_close(fd);
+		else
+			ok = sim_say(name, strerror(errno));
 	}
 	if (lock >= 0)
 		sim_close(lock);
