@@ -198,9 +198,10 @@ extern "C" int system(const char *command)
 	ssize_t n = phy >= 0 ? pread(phy, bytes, sizeof(bytes), 0) : 0;
 	if (n > 0 && swm_log_switch_phy(line, sizeof(line), bytes, (size_t)n) >= 0)
 		sim_log("%s", line);
-	uint64_t now = sim_now();
+	/* Timed under the lock: a hold written since would otherwise end more
+	 * than a cycle after this cycle's now, and read as another boot's. */
 	if (n > 0 && !sim_update([&](struct swm_state *s) {
-		    return swm_cycle(s, now, bytes, (size_t)n) == 0 ||
+		    return swm_cycle(s, sim_now(), bytes, (size_t)n) == 0 ||
 			   sim_say("/proc/switch_phy", strerror(EINVAL));
 	    }))
 		status = 1 << 8; /* as a shell whose write failed */
