@@ -15,15 +15,15 @@
 #include <time.h>
 #include <unistd.h>
 
+static char dir_path[1024];
+static int dir_fd = -1;
+static bool in_debugfs;
+
 bool sim_say(const char *what, const char *why)
 {
 	fprintf(stderr, "switchsim: %s: %s\n", what, why);
 	return false;
 }
-
-static char dir_path[1024];
-static int dir_fd = -1;
-static bool in_debugfs;
 
 static bool say_file(const char *name, const char *why)
 {
@@ -54,12 +54,14 @@ static bool find_path(void)
 	return true;
 }
 
-/* What is wrong with the directory, or NULL: it must be the user's own,
- * writable by no one else, and hold nothing but the switch's regular files. */
-static const char *unsafe(int fd, char *name, size_t size)
+/* What is wrong with the open directory, or NULL: it must be the user's own,
+ * writable by no one else, and hold nothing but the switch's regular files.
+ * bad is set to the directory or the entry at fault. */
+static const char *unsafe(int fd, char *bad, size_t size)
 {
 	struct stat sb;
 	struct statfs fs;
+	snprintf(bad, size, "%s", dir_path);
 	if (fstat(fd, &sb) != 0)
 		return strerror(errno);
 	if (sb.st_uid != geteuid())
@@ -70,36 +72,33 @@ static const char *unsafe(int fd, char *name, size_t size)
 	DIR *d = in_debugfs ? NULL : fdopendir(dup(fd));
 	const char *why = in_debugfs || d ? NULL : strerror(errno);
 	while (const struct dirent *e = d && !why ? readdir(d) : NULL) {
-		if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
-			continue;
-		snprintf(name, size, "%s/%s", dir_path, e->d_name);
-		if (strcmp(e->d_name, "state") != 0 && strcmp(e->d_name, "state.new") != 0 &&
-		    strcmp(e->d_name, "log") != 0)
+		const char *n = e->d_name;
+		if (strcmp(n, "state") && strcmp(n, "state.new") && strcmp(n, "log") &&
+		    strcmp(n, ".") && strcmp(n, ".."))
 			why = "not the simulated switch's: give it an empty directory of its own";
-		else if (fstatat(fd, e->d_name, &sb, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(sb.st_mode))
+		else if (*n != '.' && fstatat(fd, n, &sb, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(sb.st_mode))
 			why = "not a regular file";
+		if (why)
+			snprintf(bad, size, "%s/%s", dir_path, n);
 	}
 	if (d)
 		closedir(d);
-	if (!why)
-		snprintf(name, size, "%s", dir_path);
 	return why;
 }
 
 static void open_dir(void)
 {
-	char name[sizeof(dir_path) + 256];
+	char bad[sizeof(dir_path) + 256];
 	if (!find_path())
 		return;
 	mkdir(dir_path, 0700);
 	int fd = open(dir_path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-	snprintf(name, sizeof(name), "%s", dir_path);
 	const char *why = fd < 0 ? (errno == ELOOP ? "a symbolic link" : strerror(errno))
-				 : unsafe(fd, name, sizeof(name));
+				 : unsafe(fd, bad, sizeof(bad));
 	if (why) {
 		if (fd >= 0)
 			sim_close(fd);
-		sim_say(name, why);
+		sim_say(fd < 0 ? dir_path : bad, why);
 		return;
 	}
 	/* Out of the low numbers, which the program's own descriptors take. */
@@ -162,21 +161,20 @@ bool sim_load(struct swm_state *st)
 	if (fd < 0)
 		return errno == ENOENT || say_file("state", strerror(errno));
 	/* One byte more than the model takes, so that it can refuse a longer text. */
-	char text[SWM_TEXT_MAX + 1];
+	char text[SWM_TEXT_MAX + 1], at[32] = "state";
 	size_t len = 0;
 	ssize_t n = 1;
 	while (len < sizeof(text) && (n = read(fd, text + len, sizeof(text) - len)) > 0)
 		len += (size_t)n;
 	int err = errno;
 	sim_close(fd);
-	unsigned int line = 0;
-	int bad = n < 0 ? 0 : swm_apply(st, text, len, &line);
-	if (n >= 0 && !bad)
-		return true;
-	const char *why = n < 0 ? strerror(err) : bad_text(bad);
-	char at[32];
-	snprintf(at, sizeof(at), line ? "state:%u" : "state", line);
-	return say_file(at, why);
+	if (n < 0)
+		return say_file("state", strerror(err));
+	unsigned int line;
+	int bad = swm_apply(st, text, len, &line);
+	if (line)
+		snprintf(at, sizeof(at), "state:%u", line);
+	return !bad || say_file(at, bad_text(bad));
 }
 
 int sim_lock(void)
@@ -253,19 +251,17 @@ static int errno_of(const char *s)
 
 bool sim_faults(struct sim_faults *f)
 {
-	*f = {};
-	static const struct {
-		const char *var, *takes;
-	} vars[] = {
+	static const char *const vars[][2] = {
 		{ "SOCKET", "an errno name or number" },
 		{ "IOCTL", "CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff, ERR an errno name or number" },
 		{ "SYSTEM", "an errno name or number, or signal:N, N a signal number, 1 to 64" },
 		{ "PROC", "1 (fail) or 0" },
 		{ "ETHREG", "missing or an exit code, 1 to 255" },
 	};
+	*f = {};
 	for (int i = 0; i < 5; i++) {
 		char var[32];
-		snprintf(var, sizeof(var), "SWITCHSIM_FAIL_%s", vars[i].var);
+		snprintf(var, sizeof(var), "SWITCHSIM_FAIL_%s", vars[i][0]);
 		const char *v = getenv(var), *colon = v ? strchr(v, ':') : NULL;
 		uint32_t n = 0;
 		bool ok = true;
@@ -289,7 +285,7 @@ bool sim_faults(struct sim_faults *f)
 			     (swm_u32(v, strlen(v), &n) == 0 && n >= 1 && n <= 255 &&
 			      (f->ethreg_exit = (int)n));
 		if (!ok) {
-			fprintf(stderr, "switchsim: %s=%s: takes %s\n", var, v, vars[i].takes);
+			fprintf(stderr, "switchsim: %s=%s: takes %s\n", var, v, vars[i][1]);
 			return false;
 		}
 	}

@@ -1,15 +1,13 @@
 /* SPDX-License-Identifier: GPL-2.0-only OR BSD-2-Clause */
 /*
- * The simulated switch: the kernel module and the user-space switch both
- * compile this source, so the two agree byte for byte. It works only on
- * memory the caller owns and keeps nothing between calls: the caller locks,
- * reads the boot clock and passes the time in. Errors are negative errno.
+ * The simulated switch, compiled into the kernel module and user space alike
+ * so that the two agree byte for byte. It works on the caller's memory only:
+ * the caller locks and passes the boot clock's time in. Errors are -errno.
  */
 #ifndef SWMODEL_H
 #define SWMODEL_H
 
-/* Each side's include path supplies what the model takes from it. */
-#include "swmodel_env.h"
+#include "swmodel_env.h"	/* each side's own, found on its include path */
 
 #ifdef __cplusplus
 extern "C" {
@@ -48,9 +46,8 @@ extern const char *const swm_port_name[SWM_PORTS];
 void swm_default(struct swm_state *st);
 /*
  * The text's settings on top of st: 0, -EINVAL for a line that is no
- * setting, -ENOSPC past SWM_REGS registers, -EFBIG past SWM_TEXT_MAX bytes.
- * On an error st may hold some of them (apply to a copy), and *line is the
- * line at fault, counted from 1.
+ * setting, -ENOSPC past SWM_REGS registers, -EFBIG past SWM_TEXT_MAX bytes,
+ * with *line the line at fault, from 1; st then holds some (apply to a copy).
  */
 int swm_apply(struct swm_state *st, const char *text, size_t len, unsigned int *line);
 /* The state text, NUL-terminated, or -ENOSPC; holds that ended left out. */
@@ -58,8 +55,8 @@ int swm_print(const struct swm_state *st, uint64_t now, char *buf, size_t size);
 
 /* Decimal, or hex after 0x; no sign, no space. 0 or -EINVAL. */
 int swm_u32(const char *s, size_t len, uint32_t *out);
-/* A setting's word ("up", "amber"), or a number. */
 enum swm_field { SWM_LINK, SWM_DUPLEX, SWM_LED, SWM_HEADER };
+/* A setting's word ("up", "amber"), or a number. */
 int swm_word_parse(enum swm_field f, const char *s, size_t len, uint32_t *out);
 
 /* Whether a link cycle holds the port down at now: it then reads link, speed and duplex 0. */
