@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: BSD-2-Clause
 # Static analysis of the tool and the simulated switch, a lint of the manual
-# page, and the install layout, run as tests. Each checker is optional here:
+# pages, and the install layout, run as tests. Each checker is optional here:
 # scripts/test.sh installs them all.
 find_program(CLANG_TIDY clang-tidy)
 find_program(CPPCHECK cppcheck)
@@ -31,15 +31,15 @@ if(CPPCHECK)
 endif()
 if(MANDOC)
   add_test(NAME lint.manpage
-    COMMAND ${MANDOC} -T lint -W warning tools/vok_eth.8
+    COMMAND ${MANDOC} -T lint -W warning tools/vok_eth.8 switchsim/switchsim.1
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
 endif()
 
 # What a router image gets: the tool and its page, and no simulated switch;
-# the simulated switch, asked for, under libexec/.
+# the simulated switch, asked for, under libexec/, and its page.
 set(layout_default "./usr/sbin/vok_eth ./usr/share/man/man8/vok_eth.8")
 set(layout_switchsim "./usr/libexec/switchsim/ethreg ./usr/libexec/switchsim/libswitchsim.so")
-string(APPEND layout_switchsim " ./usr/libexec/switchsim/switchsim")
+string(APPEND layout_switchsim " ./usr/libexec/switchsim/switchsim ./usr/share/man/man1/switchsim.1")
 set(component_switchsim "--component switchsim")
 foreach(what default switchsim)
   set(stage ${CMAKE_BINARY_DIR}/install-check-${what})

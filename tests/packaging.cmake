@@ -60,7 +60,7 @@ file(GLOB_RECURSE sources RELATIVE ${TOP}
   ${TOP}/packaging/openwrt/*/Makefile ${TOP}/switchsim/kernel/Kbuild)
 foreach(dir tools cmake switchsim tests scripts bench)
   file(GLOB_RECURSE more RELATIVE ${TOP} ${TOP}/${dir}/*.c ${TOP}/${dir}/*.h
-    ${TOP}/${dir}/*.cpp ${TOP}/${dir}/*.sh ${TOP}/${dir}/*.cmake ${TOP}/${dir}/*.8
+    ${TOP}/${dir}/*.cpp ${TOP}/${dir}/*.sh ${TOP}/${dir}/*.cmake ${TOP}/${dir}/*.[18]
     ${TOP}/${dir}/CMakeLists.txt)
   list(APPEND sources ${more})
 endforeach()
