@@ -61,6 +61,9 @@ console() { # command
 	tr -d '\r' <"$vm.log" >"$vm.console"
 	status=$(cat "$vm.status")
 	[ "$status" -eq 0 ] || { cat "$vm.console" >&2; fail "$1: exit status $status"; }
+	if grep -E 'CMake ([A-Za-z]+ )?(Error|Warning)' "$vm.console" >&2; then
+		fail "$1: CMake complained"
+	fi
 	report=$(grep -E '^(LAN[0-3]|WAN):(up|down):[0-9]+:(full|half)$' "$vm.console" |
 		cut -d: -f1 | paste -sd' ' -)
 	statuses=$(grep -Ex 'status=[0-9]+' "$vm.console" | paste -sd' ' -)
