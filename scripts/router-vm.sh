@@ -9,34 +9,51 @@
 #                                         kernel-uclibc.*, kernel-uclibc-static.*
 #                                         for the builds that are built), or
 #                                         the tests that match a gtest FILTER
-# Builds what is missing first: packages, the router build in build-mips, and
-# the image (scripts/router-image.sh).
+#   -B BUILD_DIR, first: the router build to use instead of build-mips
+# Builds what is missing first: packages, the router build, and the image
+# (scripts/router-image.sh).
 set -eu
-cd "$(dirname "$0")/.."
+usage() {
+	echo "usage: scripts/router-vm.sh [-B BUILD_DIR] [--test [GTEST_FILTER]]" >&2
+	exit 2
+}
 build=build-mips
+if [ "${1:-}" = -B ]; then
+	[ $# -ge 2 ] || usage
+	build=$(mkdir -p "$2" && cd "$2" && pwd)
+	shift 2
+fi
+cd "$(dirname "$0")/.."
 run=shell filter=
 if [ "${1:-}" = --test ]; then
 	run=tests filter=${2:-}
 elif [ $# -gt 0 ]; then
-	echo "usage: scripts/router-vm.sh [--test [GTEST_FILTER]]" >&2
-	exit 2
+	usage
 fi
 
 scripts/deps.sh router
+# Configured each time, whatever configured the build before (or failed to):
+# the image takes its programs from the target.conf this writes. A build
+# configured before keeps its toolchain, and CMake would warn of the unused
+# --toolchain.
+guest=
+[ $run = shell ] || guest=-DVOK_GUEST_TESTS=ON
+cmake -S . -B "$build" --toolchain cmake/mips-linux-gnu.cmake --no-warn-unused-cli \
+	-DBUILD_TESTING=ON -DVOK_SWITCHSIM=ON ${guest:+"$guest"} >/dev/null
 if [ $run = tests ]; then
-	cmake -S . -B "$build" --toolchain cmake/mips-linux-gnu.cmake -DVOK_GUEST_TESTS=ON \
-		>/dev/null
 	cmake --build "$build" -j"$(nproc)" >/dev/null
 else
-	[ -f "$build/target.conf" ] ||
-		cmake -S . -B "$build" --toolchain cmake/mips-linux-gnu.cmake >/dev/null
 	cmake --build "$build" -j"$(nproc)" --target vok_eth vok_strerror ethreg switchsim \
 		>/dev/null
 fi
-# The musl and uClibc-ng builds of the tool come along where they have been built.
+# The musl and uClibc-ng builds of the tool come along where they have been
+# built (with the tests: the suite's target.conf names their programs).
 extras=
 for dir in build-musl build-musl-static build-uclibc build-uclibc-static; do
-	[ ! -f "$dir/target.conf" ] || extras="$extras $dir"
+	built() { [ -f "$(sed -n "s/^$1=//p" "$dir/target.conf")" ]; }
+	if [ -f "$dir/target.conf" ] && built tool && built strerror; then
+		extras="$extras $dir"
+	fi
 done
 # shellcheck disable=SC2086
 scripts/router-image.sh "$build" $extras
