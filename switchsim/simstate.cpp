@@ -73,10 +73,11 @@ static const char *unsafe(int fd, char *bad, size_t size)
 	const char *why = in_debugfs || d ? NULL : strerror(errno);
 	while (const struct dirent *e = d && !why ? readdir(d) : NULL) {
 		const char *n = e->d_name;
-		if (strcmp(n, "state") && strcmp(n, "state.new") && strcmp(n, "log") &&
-		    strcmp(n, ".") && strcmp(n, ".."))
+		if (strcmp(n, ".") == 0 || strcmp(n, "..") == 0)
+			continue;
+		if (strcmp(n, "state") != 0 && strcmp(n, "state.new") != 0 && strcmp(n, "log") != 0)
 			why = "not the simulated switch's: give it an empty directory of its own";
-		else if (*n != '.' && fstatat(fd, n, &sb, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(sb.st_mode))
+		else if (fstatat(fd, n, &sb, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(sb.st_mode))
 			why = "not a regular file";
 		if (why)
 			snprintf(bad, size, "%s/%s", dir_path, n);
