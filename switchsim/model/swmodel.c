@@ -171,10 +171,11 @@ int swm_apply(struct swm_state *st, const char *text, size_t len, unsigned int *
 }
 
 /*
- * A hold ends at most a cycle's length after it began: one that ends later
+ * Whether a link cycle holds the port down: it then reads link, speed and
+ * duplex 0. A hold ends at most a cycle after it began: one ending later
  * than that from now was written in another boot, and holds nothing.
  */
-bool swm_held(const struct swm_port *p, uint64_t now)
+static bool swm_held(const struct swm_port *p, uint64_t now)
 {
 	return now < p->until && p->until - now <= SWM_CYCLE_MAX_MS;
 }

@@ -59,8 +59,6 @@ enum swm_field { SWM_LINK, SWM_DUPLEX, SWM_LED, SWM_HEADER };
 /* A setting's word ("up", "amber"), or a number. */
 int swm_word_parse(enum swm_field f, const char *s, size_t len, uint32_t *out);
 
-/* Whether a link cycle holds the port down at now: it then reads link, speed and duplex 0. */
-bool swm_held(const struct swm_port *p, uint64_t now);
 /* The bytes a request's data points at; 0 for a request not the driver's. */
 size_t swm_request_size(unsigned long code);
 /*
