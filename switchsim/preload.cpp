@@ -81,8 +81,8 @@ static int copy_user(void *to, const void *from, size_t n)
 	int err = w == (ssize_t)n ? 0 : w < 0 ? errno : EFAULT;
 	if (!err && read(p[0], to, n) != (ssize_t)n)
 		err = EFAULT;
-	sim_close(p[0]);
-	sim_close(p[1]);
+	close(p[0]);
+	close(p[1]);
 	return err;
 }
 
@@ -206,7 +206,7 @@ extern "C" int system(const char *command)
 	    }))
 		status = 1 << 8; /* as a shell whose write failed */
 	if (phy >= 0)
-		sim_close(phy);
+		close(phy);
 	errno = err;
 	return status;
 }

@@ -11,7 +11,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -98,14 +97,14 @@ static void open_dir(void)
 				 : unsafe(fd, bad, sizeof(bad));
 	if (why) {
 		if (fd >= 0)
-			sim_close(fd);
+			close(fd);
 		sim_say(fd < 0 ? dir_path : bad, why);
 		return;
 	}
 	/* Out of the low numbers, which the program's own descriptors take. */
 	dir_fd = fcntl(fd, F_DUPFD_CLOEXEC, 256);
 	if (dir_fd >= 0)
-		sim_close(fd);
+		close(fd);
 	else
 		dir_fd = fd;
 }
@@ -132,11 +131,6 @@ int sim_open(const char *name, int flags)
 	return sim_dir() < 0 ? -1 : openat(dir_fd, name, flags | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
-void sim_close(int fd)
-{
-	syscall(SYS_close, fd);
-}
-
 /* name's whole text in one write; false after a message. */
 static bool put(const char *name, int flags, const char *text, size_t len)
 {
@@ -144,7 +138,7 @@ static bool put(const char *name, int flags, const char *text, size_t len)
 	bool ok = fd >= 0 && write(fd, text, len) == (ssize_t)len;
 	int err = errno;
 	if (fd >= 0)
-		sim_close(fd);
+		close(fd);
 	return ok || say_file(name, strerror(err));
 }
 
@@ -168,7 +162,7 @@ bool sim_load(struct swm_state *st)
 	while (len < sizeof(text) && (n = read(fd, text + len, sizeof(text) - len)) > 0)
 		len += (size_t)n;
 	int err = errno;
-	sim_close(fd);
+	close(fd);
 	if (n < 0)
 		return say_file("state", strerror(err));
 	unsigned int line;
@@ -184,7 +178,7 @@ int sim_lock(void)
 	while (fd >= 0 && flock(fd, LOCK_EX) != 0)
 		if (errno != EINTR) {
 			say_file(".", strerror(errno));
-			sim_close(fd);
+			close(fd);
 			return -1;
 		}
 	return fd;

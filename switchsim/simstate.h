@@ -9,6 +9,8 @@
 
 #include "model/swmodel.h"
 
+#include <unistd.h>
+
 /* "switchsim: WHAT: WHY" on stderr; false. */
 bool sim_say(const char *what, const char *why);
 /* The state directory, checked, open; -1 after a message if it isn't safe. */
@@ -18,8 +20,6 @@ const char *sim_dir_path(void);
 bool sim_in_kernel(void);
 /* A file in the directory, never opened through a link; -1 with errno. */
 int sim_open(const char *name, int flags);
-/* Closes our own descriptor unseen by the preloaded close(). */
-void sim_close(int fd);
 
 /* The default state if there is no state file; false after a message. */
 bool sim_load(struct swm_state *st);
@@ -35,7 +35,7 @@ template <typename F> bool sim_update(F change)
 	struct swm_state st;
 	bool ok = lock >= 0 && sim_load(&st) && change(&st) && sim_save(&st);
 	if (lock >= 0)
-		sim_close(lock);
+		close(lock);
 	return ok;
 }
 /* One state line, applied; in the module's directory, written to its state. */

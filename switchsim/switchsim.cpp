@@ -160,7 +160,7 @@ static int show_log(int, char **)
 	while (fd >= 0 && (n = read(fd, buf, sizeof(buf))) > 0)
 		fwrite(buf, 1, (size_t)n, stdout);
 	if (fd >= 0)
-		sim_close(fd);
+		close(fd);
 	if (n < 0 || (fd < 0 && errno != ENOENT))
 		return sim_say("log", strerror(errno)), 2;
 	return fflush(stdout) == 0 ? 0 : 2;
@@ -175,12 +175,12 @@ static int reset(int, char **)
 	for (const char *name : files) {
 		int fd = sim_open(name, O_WRONLY | O_CREAT | O_TRUNC);
 		if (fd >= 0)
-			sim_close(fd);
+			close(fd);
 		else
 			ok = sim_say(name, strerror(errno));
 	}
 	if (lock >= 0)
-		sim_close(lock);
+		close(lock);
 	return ok ? 0 : 2;
 }
 
