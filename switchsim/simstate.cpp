@@ -197,12 +197,9 @@ bool sim_save(const struct swm_state *st)
 
 bool sim_apply(const char *line)
 {
-	if (sim_in_kernel()) {
-		/* The module applies each write whole. */
-		char text[SWM_LINE_MAX];
-		int n = snprintf(text, sizeof(text), "%s\n", line);
-		return n > 0 && (size_t)n < sizeof(text) && put("state", O_APPEND, text, (size_t)n);
-	}
+	/* The module applies each write whole, as a text. */
+	if (sim_in_kernel())
+		return put("state", 0, line, strlen(line));
 	return sim_update([line](struct swm_state *st) {
 		unsigned int at;
 		int err = swm_apply(st, line, strlen(line), &at);
