@@ -53,23 +53,26 @@ static bool find_path(void)
 	return true;
 }
 
-/* What is wrong with the open directory, or NULL: it must be the user's own,
- * writable by no one else, and hold nothing but the switch's regular files.
- * bad is set to the directory or the entry at fault. */
-static const char *unsafe(int fd, char *bad, size_t size)
+/* Whether the directory opened as fd is safe, else false after a message:
+ * it must be the user's own, writable by no one else, and hold nothing but
+ * the switch's regular files. */
+static bool safe(int fd)
 {
 	struct stat sb;
 	struct statfs fs;
-	snprintf(bad, size, "%s", dir_path);
+	if (fd < 0)
+		return sim_say(dir_path, errno == ELOOP ? "a symbolic link" : strerror(errno));
 	if (fstat(fd, &sb) != 0)
-		return strerror(errno);
+		return sim_say(dir_path, strerror(errno));
 	if (sb.st_uid != geteuid())
-		return "not owned by you";
+		return sim_say(dir_path, "not owned by you");
 	if (sb.st_mode & (S_IWGRP | S_IWOTH))
-		return "writable by others than its owner";
+		return sim_say(dir_path, "writable by others than its owner");
 	in_debugfs = fstatfs(fd, &fs) == 0 && (unsigned long)fs.f_type == DEBUGFS_MAGIC;
 	DIR *d = in_debugfs ? NULL : fdopendir(dup(fd));
-	const char *why = in_debugfs || d ? NULL : strerror(errno);
+	if (!d && !in_debugfs)
+		return sim_say(dir_path, strerror(errno));
+	const char *why = NULL;
 	while (const struct dirent *e = d && !why ? readdir(d) : NULL) {
 		const char *n = e->d_name;
 		if (strcmp(n, ".") == 0 || strcmp(n, "..") == 0)
@@ -79,26 +82,22 @@ static const char *unsafe(int fd, char *bad, size_t size)
 		else if (fstatat(fd, n, &sb, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(sb.st_mode))
 			why = "not a regular file";
 		if (why)
-			snprintf(bad, size, "%s/%s", dir_path, n);
+			say_file(n, why);
 	}
 	if (d)
 		closedir(d);
-	return why;
+	return !why;
 }
 
 static void open_dir(void)
 {
-	char bad[sizeof(dir_path) + 256];
 	if (!find_path())
 		return;
 	mkdir(dir_path, 0700);
 	int fd = open(dir_path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-	const char *why = fd < 0 ? (errno == ELOOP ? "a symbolic link" : strerror(errno))
-				 : unsafe(fd, bad, sizeof(bad));
-	if (why) {
+	if (!safe(fd)) {
 		if (fd >= 0)
 			close(fd);
-		sim_say(fd < 0 ? dir_path : bad, why);
 		return;
 	}
 	/* Out of the low numbers, which the program's own descriptors take. */
