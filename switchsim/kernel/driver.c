@@ -172,7 +172,11 @@ static ssize_t sw_write(struct file *file, const char __user *ubuf, size_t count
 		return PTR_ERR(text);
 	mutex_lock(&sw.lock);
 	if (log) {
-		sw_log_locked(text, len - (text[len - 1] == '\n'));
+		len -= text[len - 1] == '\n';
+		if (!len || len >= SWM_LINE_MAX || memchr(text, '\n', len) || memchr(text, '\0', len))
+			err = -EINVAL;
+		else
+			sw_log_locked(text, len);
 	} else {
 		st = sw.st;
 		err = swm_apply(&st, text, len, &line);
