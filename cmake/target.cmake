@@ -17,7 +17,7 @@ endif()
 if(VOK_SWITCHSIM)
   string(STRIP "${VOK_RUNNER} $<TARGET_FILE:ethreg>" VOK_ETHREG)
   set(VOK_PRELOAD "$<TARGET_FILE:switchsim_preload>")
-  # Not built for the router unless the suite is (VOK_GUEST_TESTS).
+  # Built only with the tests, not for the simulated switch alone.
   set(VOK_PROBE "$<$<TARGET_EXISTS:preload_probe>:$<TARGET_FILE:preload_probe>>")
 else()
   set(VOK_ETHREG "")

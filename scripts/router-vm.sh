@@ -49,8 +49,8 @@ fi
 # The musl and uClibc-ng builds of the tool come along where they have been
 # built (with the tests: the suite's target.conf names their programs).
 extras=
+built() { [ -f "$(sed -n "s/^$1=//p" "$dir/target.conf")" ]; }
 for dir in build-musl build-musl-static build-uclibc build-uclibc-static; do
-	built() { [ -f "$(sed -n "s/^$1=//p" "$dir/target.conf")" ]; }
 	if [ -f "$dir/target.conf" ] && built tool && built strerror; then
 		extras="$extras $dir"
 	fi
