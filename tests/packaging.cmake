@@ -55,7 +55,8 @@ set(licences
   "switchsim/kernel/=GPL-2.0-only"
   "switchsim/model/=GPL-2.0-only OR BSD-2-Clause"
   "=BSD-2-Clause")
-file(GLOB_RECURSE sources RELATIVE ${TOP}
+# Plain GLOB here: a recursive one would also match the build tree's files.
+file(GLOB sources RELATIVE ${TOP}
   ${TOP}/CMakeLists.txt ${TOP}/.ci/run ${TOP}/scripts/router/init
   ${TOP}/packaging/openwrt/*/Makefile ${TOP}/switchsim/kernel/Kbuild)
 foreach(dir tools cmake switchsim tests scripts bench)
