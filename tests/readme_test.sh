@@ -12,6 +12,11 @@ for tool in ${cross}g++ qemu-system-mips; do
 	command -v "$tool" >/dev/null || { echo "readme: no $tool, skipped"; exit 77; }
 done
 fail() { echo "readme: $*" >&2; exit 1; }
+quiet() { # log name
+	if grep -E 'CMake ([A-Za-z]+ )?(Error|Warning)' "$1" >&2; then
+		fail "$2: CMake complained"
+	fi
+}
 
 rm -rf "$work"
 mkdir -p "$work/src" "$work/switchsim"
@@ -64,9 +69,7 @@ console() { # command
 	tr -d '\r' <"$vm.log" >"$vm.console"
 	status=$(cat "$vm.status")
 	[ "$status" -eq 0 ] || { cat "$vm.console" >&2; fail "$1: exit status $status"; }
-	if grep -E 'CMake ([A-Za-z]+ )?(Error|Warning)' "$vm.console" >&2; then
-		fail "$1: CMake complained"
-	fi
+	quiet "$vm.console" "$1"
 	report=$(grep -E '^(LAN[0-3]|WAN):(up|down):[0-9]+:(full|half)$' "$vm.console" |
 		cut -d: -f1 | paste -sd' ' -)
 	statuses=$(grep -Ex 'status=[0-9]+' "$vm.console" | paste -sd' ' -)
@@ -116,9 +119,7 @@ while IFS= read -r line; do
 	# shellcheck disable=SC2086
 	(cd "$src" && env $vars sh -c "$run") </dev/null >"$log" 2>&1 ||
 		{ cat "$log" >&2; fail "$name: failed"; }
-	if grep -E 'CMake ([A-Za-z]+ )?(Error|Warning)' "$log" >&2; then
-		fail "$name: CMake complained"
-	fi
+	quiet "$log" "$name"
 	made=$(files | LC_ALL=C comm -13 "$work/before" - |
 		sed -e 's,^\./,,' -e 's,.*/\(sbin/vok_eth\)$,\1,' \
 			-e 's,.*/\(share/man/man8/vok_eth\.8\)$,\1,' | paste -sd' ' -)
