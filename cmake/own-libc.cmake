@@ -21,7 +21,6 @@ else()
 endif()
 string(TOUPPER "VOK_${vok_libc}" vok_prefix_var)
 set(${vok_prefix_var} "${vok_cache}/vok_eth/${vok_libc}" CACHE PATH "${vok_libc}'s install prefix for the router")
-set(VOK_STATIC OFF CACHE BOOL "Link statically")
 # Only the tool and the floor: the simulated switch and the suite run on glibc.
 set(VOK_SWITCHSIM OFF CACHE BOOL "")
 

@@ -2,12 +2,36 @@
 # SPDX-License-Identifier: BSD-2-Clause
 # Builds and installs the tool as a firmware build system would, from a copy
 # of only what ships, with a C++ compiler and no C compiler, and checks what
-# it made.
-#   tests/firmware_build.sh buildroot|openwrt|host SOURCE_DIR WORK_DIR [TOOLCHAIN_FILE]
-# The toolchain file stands in for the build system's own.
+# it made; or checks that a configure of the sources stops with one line
+# naming the option at fault.
+#   tests/firmware_build.sh SYSTEM[.VARIANT] SOURCE_DIR WORK_DIR [TOOLCHAIN_FILE]
+#   tests/firmware_build.sh refuse SOURCE_DIR WORK_DIR OPTION CMAKE_ARG...
+# SYSTEM is buildroot, openwrt or host; the toolchain file stands in for the
+# build system's own. VARIANT cxx98 compiles with a g++ that knows only
+# C++98 (tests/old_gxx.sh), static adds -DVOK_STATIC=ON.
 set -eu
-system=$1 top=$2 work=$3 toolchain=${4:-}
-fail() { echo "$system: $*" >&2; exit 1; }
+name=$1 system=${1%%.*} variant=${1#"${1%%.*}"} top=$2 work=$3 toolchain=${4:-}
+fail() { echo "$name: $*" >&2; exit 1; }
+here=$(cd "$(dirname "$0")" && pwd)
+
+if [ "$system" = refuse ]; then
+	option=$4 name="refuse $4"
+	shift 4
+	rm -rf "$work"
+	mkdir -p "$work"
+	if cmake -S "$top" -B "$work/build" "$@" >"$work/configure.log" 2>&1; then
+		fail "configured"
+	fi
+	# One error, and what follows its "CMake Error at ...:" up to a blank line.
+	said=$(awk '/^CMake Error/ { on = 1; next } on && /^$/ { exit } on' "$work/configure.log")
+	if [ "$(grep -c '^CMake Error' "$work/configure.log")" -ne 1 ] ||
+		[ "$(printf '%s\n' "$said" | wc -l)" -ne 1 ] || ! printf %s "$said" | grep -qF "$option"; then
+		cat "$work/configure.log" >&2
+		fail "not refused in one line naming it"
+	fi
+	echo "$name:$said"
+	exit 0
+fi
 
 # Each system's arguments and target flags, as its cmake support passes them.
 case $system in
@@ -30,6 +54,12 @@ host)
 *) fail "unknown build system" ;;
 esac
 [ -z "$toolchain" ] || set -- "$@" "-DCMAKE_TOOLCHAIN_FILE=$toolchain"
+case $variant in
+'') ;;
+.cxx98) set -- "$@" "-DCMAKE_CXX_COMPILER_LAUNCHER=$here/old_gxx.sh" ;;
+.static) set -- "$@" -DVOK_STATIC=ON ;;
+*) fail "unknown variant" ;;
+esac
 
 rm -rf "$work"
 mkdir -p "$work/src"
@@ -55,4 +85,16 @@ files=$(cd "$stage" && find . ! -type d | sort | paste -sd ' ' -)
 needed=$(readelf -d "$stage/usr/sbin/vok_eth" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
 	grep -vx -e libc.so.6 -e ld.so.1 || true)
 [ -z "$needed" ] || fail "NEEDED beyond the C library: $needed"
-echo "$system: built, installed and checked"
+tool=$stage/usr/sbin/vok_eth
+case $variant in
+.cxx98)
+	grep -F vok_eth.cpp "$work/build.log" | grep -qF "$here/old_gxx.sh" ||
+		fail "the tool was not compiled through old_gxx.sh"
+	;;
+.static)
+	if readelf -lW "$tool" | grep -q INTERP || readelf -dW "$tool" | grep -q NEEDED; then
+		fail "not static: $(readelf -lW "$tool" | grep -A1 INTERP) $(readelf -dW "$tool" | grep NEEDED)"
+	fi
+	;;
+esac
+echo "$name: built, installed and checked"
