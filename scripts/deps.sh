@@ -4,21 +4,29 @@
 #   scripts/deps.sh demo   build the tool and the simulated switch
 #   scripts/deps.sh fuzz   also GoogleTest, for scripts/fuzz.sh
 #   scripts/deps.sh router build and boot the emulated router
-#   scripts/deps.sh test   also the router cross builds, qemu-user and checkers
+#   scripts/deps.sh musl   build musl for the router (scripts/musl.sh)
+#   scripts/deps.sh uclibc build uClibc-ng for the router (scripts/uclibc.sh)
+#   scripts/deps.sh test   all of those, qemu-user and checkers
 #   scripts/deps.sh bench  also valgrind, for bench/run.sh
 set -eu
 pkgs="cmake make g++"
 # The emulated router: its kernel, busybox and guest test suite are built here.
 router="g++-mips-linux-gnu googletest linux-source-6.1 qemu-system-mips flex bison bc cpio
 	xz-utils dpkg-dev"
+# The C libraries: musl from its Debian source package (dpkg-source unpacks
+# it), uClibc-ng from uclibc-source against the cross kernel headers.
+musl="g++-mips-linux-gnu xz-utils dpkg-dev"
+uclibc="g++-mips-linux-gnu xz-utils uclibc-source linux-libc-dev-mips-cross"
 case "${1:-}" in
 demo) ;;
 fuzz) pkgs="$pkgs libgtest-dev" ;;
 router) pkgs="$pkgs $router" ;;
-test) pkgs="$pkgs ccache libgtest-dev g++-mips-linux-gnu uclibc-source linux-libc-dev-mips-cross qemu-user
+musl) pkgs="$pkgs $musl" ;;
+uclibc) pkgs="$pkgs $uclibc" ;;
+test) pkgs="$pkgs ccache libgtest-dev $musl $uclibc qemu-user
 	strace binutils clang-tidy cppcheck mandoc $router" ;;
 bench) pkgs="$pkgs valgrind binutils" ;;
-*) echo "usage: scripts/deps.sh demo|fuzz|router|test|bench" >&2; exit 2 ;;
+*) echo "usage: scripts/deps.sh demo|fuzz|router|musl|uclibc|test|bench" >&2; exit 2 ;;
 esac
 
 missing=""

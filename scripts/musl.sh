@@ -7,6 +7,7 @@
 #   scripts/musl.sh
 set -eu
 cd "$(dirname "$0")/.."
+scripts/deps.sh musl
 me=musl
 . scripts/router/cache.sh
 

@@ -8,6 +8,7 @@
 #   scripts/uclibc.sh
 set -eu
 cd "$(dirname "$0")/.."
+scripts/deps.sh uclibc
 me=uclibc
 . scripts/router/cache.sh
 
@@ -17,7 +18,7 @@ for t in /usr/src/uClibc-ng-*.tar.xz; do
 	[ ! -f "$t" ] || tarball=$t
 done
 [ -n "$tarball" ] || {
-	log "no /usr/src/uClibc-ng-*.tar.xz (scripts/deps.sh test installs uclibc-source)"
+	log "no /usr/src/uClibc-ng-*.tar.xz, which uclibc-source installs"
 	exit 1
 }
 ver=$(dpkg-query -W -f='${Version}' uclibc-source)
