@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: BSD-2-Clause
 # Cross build for the router: big-endian 32-bit MIPS, Linux, glibc.
-# Another router toolchain: -DVOK_CROSS_PREFIX=mipsel-openwrt-linux- (the
-# compiler prefix, with its trailing dash) and -DVOK_SYSROOT=/path/to/sysroot.
+# Another big-endian MIPS toolchain, with whatever C library it brings: its
+# compiler prefix, with the trailing dash, and its sysroot; an OpenWrt SDK's:
+#   -DVOK_CROSS_PREFIX=$T/bin/mips-openwrt-linux-musl- -DVOK_SYSROOT=$T
+# for T=<sdk>/staging_dir/toolchain-mips_24kc_gcc-<version>_musl.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR mips)
 

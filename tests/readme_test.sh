@@ -18,12 +18,76 @@ quiet() { # log name
 	fi
 }
 
+# CMake's command-line features and the version each came in: where a README
+# command uses one, the text before its block names that version after the
+# feature in one sentence, or names first a CMake at least that new.
+features='cmake --install=3.15
+--toolchain=3.21
+ctest --test-dir=3.20'
+awk -v features="$features" '
+	function ge(a, b, x, y) {
+		split(a, x, "."); split(b, y, ".")
+		return x[1] + 0 > y[1] + 0 || (x[1] + 0 == y[1] + 0 && x[2] + 0 >= y[2] + 0)
+	}
+	BEGIN { n = split(features, row, "\n") }
+	/^```sh$/ {
+		on = 1; first = ""
+		if (match(prose, /CMake [0-9]+\.[0-9]+/)) first = substr(prose, RSTART + 6, RLENGTH - 6)
+		next
+	}
+	on && /^```/ { on = 0; prose = ""; next }
+	!on { prose = prose " " $0; next }
+	{
+		for (i = 1; i <= n; i++) {
+			f = row[i]; sub(/=.*/, "", f); v = row[i]; sub(/^[^=]*=/, "", v)
+			re = v; gsub(/\./, "\\.", re)
+			if (index($0, f) && !(first != "" && ge(first, v)) && prose !~ ("`" f "`[^.]*" re)) {
+				print "readme: README.md:" NR ": `" f "` needs CMake " v ", and the text before does not say so"
+				bad = 1
+			}
+		}
+	}
+	END { exit bad }' "$top/README.md" >&2 || fail "README.md names the wrong CMake versions"
+
+# The checkout's files, as git sees them where there is git (those it tracks
+# and those it would add), without .git or any build tree in it, whatever
+# its name: those are directories with a CMakeCache.txt.
+sources() {
+	cd "$top"
+	trees=$(find . -mindepth 1 -path ./.git -prune -o -type d -exec test -f {}/CMakeCache.txt \; -print -prune |
+		sed 's,$,/,')
+	if [ -e .git ] && command -v git >/dev/null; then
+		git ls-files -co --exclude-standard | sed 's,^,./,'
+	else
+		# Without git, what .gitignore leaves out at the top.
+		set -- -path ./.git
+		[ ! -f .gitignore ] || while read -r p; do
+			case $p in /*) p=${p#/}; set -- "$@" -o -path "./${p%/}" ;; esac
+		done <.gitignore
+		find . \( "$@" \) -prune -o ! -type d -print
+	fi | if [ -n "$trees" ]; then grep -vF "$trees"; else cat; fi |
+		while IFS= read -r f; do [ ! -e "$f" ] && [ ! -L "$f" ] || echo "$f"; done
+}
+
 rm -rf "$work"
 mkdir -p "$work/src" "$work/switchsim"
 chmod 700 "$work/switchsim"
 src=$work/src
-tar -C "$top" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$src" -xf -
+sources | tar -C "$top" --verbatim-files-from -T - -cf - | tar -C "$src" -xf -
+[ -z "$(find "$src" -name CMakeCache.txt)" ] || fail "the copy holds a build tree"
 export SWITCHSIM_DIR="$work/switchsim" MANPAGER=cat PAGER=cat
+
+# The other toolchain, laid out as an OpenWrt SDK's for a big-endian MIPS
+# target: Debian's cross tools by OpenWrt's names, its sysroot for the C library.
+TOOLCHAIN_DIR=$work/sdk/staging_dir/toolchain-mips_24kc_gcc-$(${cross}gcc -dumpfullversion)_musl
+mkdir -p "$TOOLCHAIN_DIR/bin"
+for tool in /usr/bin/${cross}*; do
+	to=$TOOLCHAIN_DIR/bin/mips-openwrt-linux-musl-${tool#/usr/bin/$cross}
+	printf '#!/bin/sh\nexec %s "$@"\n' "$tool" >"$to"
+	chmod +x "$to"
+done
+ln -s /usr/mips-linux-gnu/lib /usr/mips-linux-gnu/include "$TOOLCHAIN_DIR/"
+export TOOLCHAIN_DIR
 # The compiles cached as scripts/test.sh caches them.
 if command -v ccache >/dev/null; then
 	export CCACHE_DIR="${XDG_CACHE_HOME:-$HOME/.cache}/vok_eth/ccache" CCACHE_BASEDIR="$src" \
