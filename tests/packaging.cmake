@@ -2,7 +2,8 @@
 # What the recipes say of the sources must stay true of them:
 #   cmake -DTOP=<source tree> -P tests/packaging.cmake
 # one version, the CMake minimum and Buildroot's host-cmake select, the
-# licence files' hashes, and every source file's SPDX line.
+# minimums README.md names, the licence files' hashes, and every source
+# file's SPDX line.
 set(br ${TOP}/packaging/buildroot/package/vok-eth)
 set(failures "")
 macro(expect got want what)
@@ -21,12 +22,23 @@ file(READ ${TOP}/packaging/openwrt/vok_eth/Makefile wrt)
 string(REGEX MATCH "PKG_VERSION:=([^\n]*)" _ "${wrt}")
 expect("${CMAKE_MATCH_1}" "${version}" "OpenWrt's version ${CMAKE_MATCH_1} is not ${version}")
 
+string(REGEX MATCH "cmake_minimum_required\\(VERSION ([0-9]+\\.[0-9]+)" _ "${top}")
+set(min ${CMAKE_MATCH_1})
+# README.md names the minimums, of what ships and of the tests.
+file(READ ${TOP}/README.md readme)
+string(REGEX MATCH "CMake ([0-9.]+) and a C\\+\\+ compiler" _ "${readme}")
+expect("${CMAKE_MATCH_1}" "${min}" "README.md says CMake '${CMAKE_MATCH_1}' builds what ships, not ${min}")
+file(READ ${TOP}/tests/CMakeLists.txt tests)
+string(REGEX MATCH "cmake_minimum_required\\(VERSION ([0-9.]+)" _ "${tests}")
+set(tests_min ${CMAKE_MATCH_1})
+string(REGEX MATCH "a C compiler and CMake ([0-9.]+)" _ "${readme}")
+expect("${CMAKE_MATCH_1}" "${tests_min}" "README.md says the tests need CMake '${CMAKE_MATCH_1}', not ${tests_min}")
+
 # Buildroot uses the host's cmake from 3.18 on; past that the package must
 # ask for its own.
-string(REGEX MATCH "cmake_minimum_required\\(VERSION ([0-9]+)\\.([0-9]+)" _ "${top}")
 set(want "")
-if(NOT "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}" VERSION_LESS_EQUAL 3.18)
-  set(want "${CMAKE_MATCH_1}_${CMAKE_MATCH_2}")
+if(NOT min VERSION_LESS_EQUAL 3.18)
+  string(REPLACE "." "_" want "${min}")
 endif()
 file(READ ${br}/Config.in config)
 string(REGEX MATCH "select BR2_HOST_CMAKE_AT_LEAST_([0-9_]+)" _ "${config}")
