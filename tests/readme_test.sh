@@ -81,8 +81,8 @@ export SWITCHSIM_DIR="$work/switchsim" MANPAGER=cat PAGER=cat
 # target: Debian's cross tools by OpenWrt's names, its sysroot for the C library.
 TOOLCHAIN_DIR=$work/sdk/staging_dir/toolchain-mips_24kc_gcc-$(${cross}gcc -dumpfullversion)_musl
 mkdir -p "$TOOLCHAIN_DIR/bin"
-for tool in /usr/bin/${cross}*; do
-	to=$TOOLCHAIN_DIR/bin/mips-openwrt-linux-musl-${tool#/usr/bin/$cross}
+for tool in /usr/bin/"$cross"*; do
+	to=$TOOLCHAIN_DIR/bin/mips-openwrt-linux-musl-${tool#/usr/bin/"$cross"}
 	printf '#!/bin/sh\nexec %s "$@"\n' "$tool" >"$to"
 	chmod +x "$to"
 done
