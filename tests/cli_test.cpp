@@ -39,7 +39,7 @@ TEST(Usage, EveryCommandLineErrorPrintsUsageAndSendsNothing)
 		  { { "-x" }, { "--bogus" }, { "-w" }, { "-m" }, { "-l" }, { "-e" },
 		    { "--switch-lan-phy" }, { "--get-phy-status=1" },
 		    { "--switch", "3" }, // ambiguous abbreviation
-		    { "-e", "on", "-q" } } },
+		    { "-e", "on", "-q" }, { "-h" }, { "--help" } } },
 		{ false,
 		  { { "-l", "blue" }, { "-l", "Green" }, { "-l", "" }, { "--set-wan-led=GREEN" },
 		    { "-e", "ON" }, { "-e", "yes" }, { "-s", "-e", "of" }, { "-e", "onx" },
