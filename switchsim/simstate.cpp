@@ -17,6 +17,7 @@
 static char dir_path[1024];
 static int dir_fd = -1;
 static bool in_debugfs;
+static uint64_t boot;	/* this boot's first 15 hex digits of its id; 0 unknown */
 
 bool sim_say(const char *what, const char *why)
 {
@@ -100,6 +101,12 @@ static void open_dir(void)
 			close(fd);
 		return;
 	}
+	unsigned long long a, b, c;
+	FILE *id = fopen("/proc/sys/kernel/random/boot_id", "re");
+	if (id && fscanf(id, "%8llx-%4llx-%3llx", &a, &b, &c) == 3)
+		boot = a << 28 | b << 12 | c;
+	if (id)
+		fclose(id);
 	/* Out of the low numbers, which the program's own descriptors take. */
 	dir_fd = fcntl(fd, F_DUPFD_CLOEXEC, 256);
 	if (dir_fd >= 0)
@@ -166,6 +173,9 @@ bool sim_load(struct swm_state *st)
 		return say_file("state", strerror(err));
 	unsigned int line;
 	int bad = swm_apply(st, text, len, &line);
+	/* A hold from another boot, or from none, holds nothing. */
+	for (int i = 0; !in_debugfs && st->boot != boot && i < SWM_PORTS; i++)
+		st->port[i].until = 0;
 	if (line)
 		snprintf(at, sizeof(at), "state:%u", line);
 	return !bad || say_file(at, bad_text(bad));
@@ -184,9 +194,10 @@ int sim_lock(void)
 }
 
 /* To state.new, then renamed over state: a reader gets the old or the new. */
-bool sim_save(const struct swm_state *st)
+bool sim_save(struct swm_state *st)
 {
 	char text[SWM_TEXT_MAX];
+	st->boot = boot;
 	int len = swm_print(st, sim_now(), text, sizeof(text));
 	if (len < 0 || !put("state.new", O_CREAT | O_TRUNC, text, (size_t)len))
 		return false;

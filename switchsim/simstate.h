@@ -26,7 +26,7 @@ bool sim_load(struct swm_state *st);
 /* The lock every change of the state holds (a flock of the directory, so
  * threads and runs alike wait): its descriptor, or -1 after a message. */
 int sim_lock(void);
-bool sim_save(const struct swm_state *st);
+bool sim_save(struct swm_state *st);	/* stamped with this boot */
 /* Load, change and save under the lock; change(st) may refuse after its
  * own message, and nothing is saved. False after a message. */
 template <typename F> bool sim_update(F change)

@@ -48,7 +48,7 @@ TEST(Model, StateTextParses)
 	std::string biggest; // the longest text the parser takes, as printed
 	for (const char *p : swm_port_name)
 		biggest += p + " 4294967295 4294967295 4294967295 999999999999999999\n"s;
-	biggest += "led 4294967295\nheader 4294967295\n" + regs;
+	biggest += "led 4294967295\nheader 4294967295\n" + regs + "boot 0xfffffffffffffff\n";
 	struct Case {
 		std::string text;
 		int ret;
@@ -79,11 +79,17 @@ TEST(Model, StateTextParses)
 			  s.led = s.header = 0xffffffff;
 			  for (uint32_t i = 0; i < SWM_REGS; i++)
 				  set_reg(s, i, 1);
+			  s.boot = 0xfffffffffffffff;
 		  } },
+		{ "boot 0x0123456789abcde\n", 0, 0, [](swm_state &s) { s.boot = 0x0123456789abcde; } },
+		{ "boot 12\nboot 0", 0, 0, nullptr },
 		{ std::string(SWM_TEXT_MAX - 9, '#') + "\nled off\n", 0, 0, [](swm_state &s) { s.led = 0; } },
 		{ "lan0 up 1000 full 9000 1", -EINVAL, 1, nullptr },
 		{ "lan0 up 1000 full 1000000000000000000", -EINVAL, 1, nullptr },
 		{ "lan0 up 1000 full 9e3", -EINVAL, 1, nullptr },
+		{ "boot 0x1000000000000000", -EINVAL, 1, nullptr },
+		{ "boot 0x123456789abcdef0", -EINVAL, 1, nullptr },
+		{ "boot", -EINVAL, 1, nullptr }, { "boot 1 2", -EINVAL, 1, nullptr },
 		{ "lan0 up 1000", -EINVAL, 1, nullptr },
 		{ "\n\nlan0 up 0x full\n", -EINVAL, 3, nullptr },
 		{ "lan0 up 1e3 full", -EINVAL, 1, nullptr },
@@ -138,13 +144,15 @@ TEST(Model, PrintedText)
 	set_reg(st, 0x9c, 2);
 	st.port[1] = { 3, 4294967295u, 7, 5001 };
 	st.port[2].until = 5000; // ends now: no longer printed
-	st.port[3].until = 5000 + 9001; // another boot's: holds nothing
+	st.port[3].until = UINT64_MAX;
+	st.boot = 0xabc;
 	const std::string text = "# switchsim state; edit freely, one setting a line.\n"
 				 "# port link speed duplex "
 				 "[held down until: ms on the boot clock]\n"
 				 "lan0 up 1000 full\nlan1 3 4294967295 7 5001\n"
-				 "lan2 down 0 half\nlan3 down 0 half\nwan up 1000 full\n"
-				 "led green\nheader off\nreg 0x0000009c 0x00000002\n";
+				 "lan2 down 0 half\nlan3 down 0 half 18446744073709551615\n"
+				 "wan up 1000 full\nled green\nheader off\nreg 0x0000009c 0x00000002\n"
+				 "boot 0x000000000000abc\n";
 	EXPECT_EQ(print(st), text);
 	char buf[SWM_TEXT_MAX];
 	EXPECT_EQ(swm_print(&st, now, buf, text.size() + 1), (int)text.size());
@@ -213,7 +221,9 @@ TEST(Model, LinkCycleHoldsLanPortsUntilTheLastEnds)
 		{ "00001", {}, 0, { 5000, 0, 0, 0, 0 } },
 		{ "10011", { 9000, 100 }, 0, { 9000, 6000 } },
 		{ "20000", { 7 }, 0, { 7 } },
-		{ "10001", { 5000 + 9001 }, 0, { 6000 } }, // another boot's hold holds nothing
+		{ "10001", { 5000 + 9001 }, 0, { 14001 } },
+		{ "10001", { UINT64_MAX }, 0, { UINT64_MAX } },
+		{ "00001", { 4999 }, 0, { 5000 } },
 		{ "3010", {}, -EINVAL, {} }, { "301011", {}, -EINVAL, {} },
 		{ "30121", {}, -EINVAL, {} }, { "a0101", {}, -EINVAL, {} },
 		{ "3010\n", {}, -EINVAL, {} }, { " 0101", {}, -EINVAL, {} },
@@ -239,7 +249,7 @@ TEST(Model, PortReadsDownWhileHeld)
 	} cases[] = {
 		{ 0, 0, false }, { 5000, 4999, true }, { 5000, 5000, false },
 		{ UINT64_MAX, UINT64_MAX - 1, true }, { 14000, 5000, true },
-		{ 14001, 5000, false }, // ends too late for a cycle: another boot's
+		{ 14001, 5000, true }, { UINT64_MAX, 0, true }, { 5001, 5000, true },
 	};
 	for (const auto &c : cases) {
 		swm_state st;
@@ -289,12 +299,10 @@ TEST(Model, LogLines)
 	unsigned char block[40], data[2] = { 0x00, 0x02 };
 	for (size_t i = 0; i < sizeof(block); i++)
 		block[i] = (unsigned char)(0xa0 + i);
-	std::string hex;
-	for (size_t i = 0; i < sizeof(block); i++) {
-		char b[3];
-		snprintf(b, sizeof(b), "%02x", block[i]);
-		hex += i >= 16 && i < 16 + sizeof(void *) ? "**" : b;
-	}
+	// The name's 16 bytes, the data pointer's masked, then the rest.
+	const std::string hex = "a0a1a2a3a4a5a6a7a8a9aaabacadaeaf"s +
+				(sizeof(void *) == 8 ? "****************" : "********b4b5b6b7") +
+				"b8b9babbbcbdbebfc0c1c2c3c4c5c6c7";
 	char buf[SWM_LINE_MAX];
 	struct Case {
 		int fd;
@@ -328,7 +336,7 @@ TEST(Model, RandomTextRoundTrips)
 {
 	const char *const words[] = { "lan0", "lan1", "wan", "led", "header", "reg", "up", "down",
 				      "full", "half", "off", "on", "amber", "0x", "0x9c", "4294967295",
-				      "9000", "5001", "#", " ", "\t", "\r", "\n", "\n" };
+				      "9000", "5001", "boot", "0xabc", "#", " ", "\t", "\r", "\n", "\n" };
 	std::mt19937 rng(20261208);
 	int parsed = 0;
 	for (int run = 0; run < 20000; run++) {
@@ -342,6 +350,7 @@ TEST(Model, RandomTextRoundTrips)
 				      r(3) ? 0 : now - 2 + r(4) + (r(2) ? rng() : 0) };
 			st.led = r(5) ? r(4) : (uint32_t)rng();
 			st.header = r(5) ? r(3) : (uint32_t)rng();
+			st.boot = r(2) ? 0 : (uint64_t)rng() << 28 | rng();
 			for (uint32_t n = r(SWM_REGS + 1); n; n--)
 				set_reg(st, n << 24 | (r(4) ? r(256) : (uint32_t)rng() >> 8), (uint32_t)rng());
 			text = print(st);

@@ -9,6 +9,7 @@
 #define SWM_IFNAMSIZ	16	/* struct ifreq: the name, then the data pointer */
 #define SWM_WORDS	4	/* the most words a field has, and a NULL */
 #define SWM_MS_MAX	999999999999999999ULL	/* 10 times it still fits 64 bits */
+#define SWM_BOOT_MAX	0xfffffffffffffffULL	/* 16 times it still fits */
 
 const char *const swm_port_name[SWM_PORTS] = { "lan0", "lan1", "lan2", "lan3", "wan" };
 
@@ -136,6 +137,8 @@ static int swm_line(struct swm_state *st, const char *s, size_t len)
 		return swm_word_parse(SWM_LED, tok[1].s, tok[1].n, &st->led);
 	if (n == 2 && swm_is(&tok[0], "header"))
 		return swm_word_parse(SWM_HEADER, tok[1].s, tok[1].n, &st->header);
+	if (n == 2 && swm_is(&tok[0], "boot"))
+		return swm_num(tok[1].s, tok[1].n, SWM_BOOT_MAX, &st->boot);
 	if (n != 3 || !swm_is(&tok[0], "reg") || swm_u32(tok[1].s, tok[1].n, &addr) ||
 	    swm_u32(tok[2].s, tok[2].n, &value))
 		return -EINVAL;
@@ -168,16 +171,6 @@ int swm_apply(struct swm_state *st, const char *text, size_t len, unsigned int *
 	}
 	*line = 0;
 	return 0;
-}
-
-/*
- * Whether a link cycle holds the port down: it then reads link, speed and
- * duplex 0. A hold ends at most a cycle after it began: one ending later
- * than that from now was written in another boot, and holds nothing.
- */
-static bool swm_held(const struct swm_port *p, uint64_t now)
-{
-	return now < p->until && p->until - now <= SWM_CYCLE_MAX_MS;
 }
 
 /* Output into a caller's buffer; the first text that does not fit sticks. */
@@ -236,7 +229,7 @@ int swm_print(const struct swm_state *st, uint64_t now, char *buf, size_t size)
 		p = &st->port[i];
 		swm_put(&o, "%s %s %u %s", swm_port_name[i], swm_word(SWM_LINK, p->link, a),
 			(unsigned int)p->speed, swm_word(SWM_DUPLEX, p->duplex, b));
-		if (swm_held(p, now))
+		if (now < p->until)
 			swm_put(&o, " %llu", (unsigned long long)p->until);
 		swm_put(&o, "\n");
 	}
@@ -245,6 +238,8 @@ int swm_print(const struct swm_state *st, uint64_t now, char *buf, size_t size)
 	for (i = 0; i < st->nregs && i < SWM_REGS; i++)
 		swm_put(&o, "reg 0x%08x 0x%08x\n", (unsigned int)st->reg[i][0],
 			(unsigned int)st->reg[i][1]);
+	if (st->boot)
+		swm_put(&o, "boot 0x%015llx\n", (unsigned long long)st->boot);
 	return swm_done(&o);
 }
 
@@ -260,6 +255,7 @@ size_t swm_request_size(unsigned long code)
 int swm_request(struct swm_state *st, unsigned long code, uint64_t now, void *data)
 {
 	enum swm_field f = code == SWM_REQ_LED ? SWM_LED : SWM_HEADER;
+	static const struct swm_port down;	/* a link cycle's hold reads all 0 */
 	const struct swm_port *p;
 	uint32_t *rec = data;
 	uint16_t v;
@@ -267,10 +263,10 @@ int swm_request(struct swm_state *st, unsigned long code, uint64_t now, void *da
 
 	if (code == SWM_REQ_STATUS) {
 		for (i = 0; i < SWM_PORTS; i++) {
-			p = &st->port[i];
-			rec[5 + i] = swm_held(p, now) ? 0 : p->link;
-			rec[10 + i] = swm_held(p, now) ? 0 : p->speed;
-			rec[15 + i] = swm_held(p, now) ? 0 : p->duplex;
+			p = now < st->port[i].until ? &down : &st->port[i];
+			rec[5 + i] = p->link;
+			rec[10 + i] = p->speed;
+			rec[15 + i] = p->duplex;
 		}
 		return 0;
 	}
@@ -294,8 +290,7 @@ int swm_cycle(struct swm_state *st, uint64_t now, const char *digits, size_t len
 	until = now + (uint64_t)(digits[0] - '0') * 1000;
 	/* A shorter cycle does not end a longer one still running. */
 	for (i = 0; i < SWM_LANS; i++)
-		if (digits[SWM_LANS - i] == '1' &&
-		    (!swm_held(&st->port[i], now) || st->port[i].until < until))
+		if (digits[SWM_LANS - i] == '1' && st->port[i].until < until)
 			st->port[i].until = until;
 	return 0;
 }

@@ -18,7 +18,6 @@ extern "C" {
 #define SWM_REGS	16
 #define SWM_STATUS_WORDS 20		/* the port status record, in u32 */
 #define SWM_CYCLE_LEN	5		/* secs, then mask bits 3..0 */
-#define SWM_CYCLE_MAX_MS 9000
 #define SWM_TEXT_MAX	4096		/* state text, read or written at once */
 #define SWM_LINE_MAX	512		/* a log line and its NUL */
 #define SWM_NO_FD	(-1)		/* logged as "S": the kernel sees no fd */
@@ -39,6 +38,7 @@ struct swm_state {
 	uint32_t header;	/* 0 off, 1 on */
 	uint32_t nregs;
 	uint32_t reg[SWM_REGS][2];	/* address, value */
+	uint64_t boot;		/* which boot wrote it, as user space tells; 0 none */
 };
 
 extern const char *const swm_port_name[SWM_PORTS];
