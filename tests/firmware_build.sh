@@ -82,10 +82,10 @@ built=$(cd "$build" && find . -name '*.o' | sort | paste -sd ' ' -)
 files=$(cd "$stage" && find . ! -type d | sort | paste -sd ' ' -)
 [ "$files" = "./usr/sbin/vok_eth ./usr/share/man/man8/vok_eth.8" ] || fail "installed: $files"
 # glibc's MIPS stack protector canary lives in its loader: the toolchain's doing.
-needed=$(readelf -d "$stage/usr/sbin/vok_eth" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
+tool=$stage/usr/sbin/vok_eth
+needed=$(readelf -d "$tool" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
 	grep -vx -e libc.so.6 -e ld.so.1 || true)
 [ -z "$needed" ] || fail "NEEDED beyond the C library: $needed"
-tool=$stage/usr/sbin/vok_eth
 case $variant in
 .cxx98)
 	grep -F vok_eth.cpp "$work/build.log" | grep -qF "$here/old_gxx.sh" ||
