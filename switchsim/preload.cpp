@@ -7,7 +7,6 @@
 #include "simstate.h"
 
 #include <dlfcn.h>
-#include <linux/capability.h>
 #include <net/if.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -17,7 +16,7 @@
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +35,8 @@ static int fail_with(int err)
 
 extern "C" int socket(int domain, int type, int protocol) noexcept
 {
+	if (sim_starved())
+		return fail_with(EMFILE);
 	if (faults.socket) {
 		sim_log("socket -1 %s", faults.socket);
 		return fail_with(faults.socket_errno);
@@ -62,28 +63,18 @@ extern "C" int close(int fd)
 	return real<int (*)(int)>("close")(fd);
 }
 
-static bool net_admin(void)
-{
-	struct __user_cap_header_struct head = { _LINUX_CAPABILITY_VERSION_3, 0 };
-	struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-	return syscall(SYS_capget, &head, data) == 0 &&
-	       ((data[CAP_NET_ADMIN / 32].effective >> (CAP_NET_ADMIN % 32)) & 1);
-}
-
-/* As a kernel copies: a bad address is EFAULT, never a crash, as the
- * kernel itself touches the caller's side through a pipe. */
+/* As a kernel copies: a bad address is EFAULT, never a crash, and no
+ * descriptor is spent, as the program may have none left. */
 static int copy_user(void *to, const void *from, size_t n)
 {
-	int p[2];
-	if (pipe2(p, O_CLOEXEC) != 0)
-		return errno;
-	ssize_t w = write(p[1], from, n);
-	int err = w == (ssize_t)n ? 0 : w < 0 ? errno : EFAULT;
-	if (!err && read(p[0], to, n) != (ssize_t)n)
-		err = EFAULT;
-	close(p[0]);
-	close(p[1]);
-	return err;
+	struct iovec dst = { to, n }, src = { const_cast<void *>(from), n };
+	ssize_t got = process_vm_readv(getpid(), &dst, 1, &src, 1, 0);
+	/* qemu-user has no process_vm_readv, but checks a call's buffers
+	 * before the call: EFAULT for memory the caller can't use, else EBADF. */
+	if (got < 0 && errno == ENOSYS && write(-1, from, n) < 0 && errno == EBADF &&
+	    read(-1, to, n) < 0 && errno == EBADF)
+		got = (ssize_t)n, memcpy(to, from, n);
+	return got == (ssize_t)n ? 0 : EFAULT;
 }
 
 static int driver(unsigned long request, uint32_t *data)
@@ -106,7 +97,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	va_end(ap);
 
 	auto pass_on = real<int (*)(int, unsigned long, void *)>("ioctl");
-	if (!is_socket(fd))
+	if (!is_socket(fd) || sim_starved())
 		return pass_on(fd, request, arg);
 	/* Any other request's argument is not a request block: none of it is read. */
 	size_t size = swm_request_size(request);
@@ -121,7 +112,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 		return pass_on(fd, request, arg);
 	}
 	/* As the kernel refuses it, before any driver sees it. */
-	if (request == SWM_REQ_STATUS && !net_admin())
+	if (request == SWM_REQ_STATUS && !sim_net_admin(fd))
 		return fail_with(EPERM);
 	uint32_t data[SWM_STATUS_WORDS] = {};
 	err = copy_user(data, ifr.ifr_data, size);
@@ -135,21 +126,47 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	return err ? fail_with(err) : 0;
 }
 
+/* A fault's file: the router's path, so that the shell's message names it as
+ * on the router, unless this machine has that file, which must not be used. */
+static void fault_path(char *out, size_t size, const char *path)
+{
+	bool here = access(path, F_OK) == 0;
+	snprintf(out, size, "%s%s", here ? "/dev/null" : "", here ? strrchr(path, '/') : path);
+}
+
 /* /bin/sh -c command, without LD_PRELOAD (the shell is not the tool), with
- * keep open for it, as system() would wait for it. */
+ * keep open for it, as system() would wait for it. Its environment is made
+ * before fork(): a threaded program's child may call only what is
+ * async-signal-safe, which setenv() is not. */
 static int run_shell(const char *command, int keep)
 {
+	char ethreg[64] = "SWITCHSIM_ETHREG=ethreg",
+	     *argv[] = { (char *)"sh", (char *)"-c", (char *)"--", (char *)command, NULL };
+	if (faults.ethreg_missing)
+		fault_path(ethreg + 17, sizeof(ethreg) - 17, "/sbin/ethreg");
+	bool own = faults.ethreg_missing || !getenv("SWITCHSIM_ETHREG");
+	size_t n = 0, k = 0;
+	while (environ[n])
+		n++;
+	char **envp = (char **)malloc((n + 2) * sizeof(*envp));
+	if (!envp)
+		return -1;
+	for (size_t i = 0; i < n; i++)
+		if (strncmp(environ[i], "LD_PRELOAD=", 11) != 0 &&
+		    !(own && strncmp(environ[i], ethreg, 17) == 0))
+			envp[k++] = environ[i];
+	if (own)
+		envp[k++] = ethreg;
+	envp[k] = NULL;
 	int status = -1;
 	pid_t pid = fork();
 	if (pid == 0) {
-		unsetenv("LD_PRELOAD");
-		if (faults.ethreg_missing || !getenv("SWITCHSIM_ETHREG"))
-			setenv("SWITCHSIM_ETHREG", faults.ethreg_missing ? "/dev/null/ethreg" : "ethreg", 1);
 		if (keep >= 0)
 			fcntl(keep, F_SETFD, 0);
-		execl("/bin/sh", "sh", "-c", "--", command, (char *)NULL);
+		execve("/bin/sh", argv, envp);
 		_exit(127);
 	}
+	free(envp);
 	while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR)
 		;
 	return status;
@@ -164,6 +181,8 @@ static int run_shell(const char *command, int keep)
  */
 extern "C" int system(const char *command)
 {
+	if (sim_starved())
+		return fail_with(EMFILE);
 	sim_log("system %s", command ? command : "(null)");
 	if (faults.system_signal)
 		return faults.system_signal; /* the wait status of a shell killed by it */
@@ -177,7 +196,12 @@ extern "C" int system(const char *command)
 	int phy = faults.proc ? -1 : memfd_create("switch_phy", MFD_CLOEXEC);
 	/* Each mapping grows by less than half of what it replaces. */
 	char proc[32], mapped[3 * 4096 / 2 + 1];
-	snprintf(proc, sizeof(proc), phy >= 0 ? "/dev/fd/%d" : "/dev/null/switch_phy", phy);
+	if (phy < 0 && !faults.proc)
+		return -1;
+	if (phy < 0)
+		fault_path(proc, sizeof(proc), "/proc/switch_phy");
+	else
+		snprintf(proc, sizeof(proc), "/dev/fd/%d", phy);
 	size_t len = 0;
 	for (const char *s = command; *s; s++) {
 		const char *to = NULL;
@@ -210,9 +234,9 @@ extern "C" int system(const char *command)
 }
 
 /* Before the program runs: a malformed fault or an unsafe state directory
- * must not let it go ahead. */
+ * must not let it go ahead; too few descriptors leave it to its EMFILE. */
 __attribute__((constructor)) static void switchsim_init(void)
 {
-	if (!sim_faults(&faults) || sim_dir() < 0)
+	if (!sim_faults(&faults) || (sim_dir() < 0 && !sim_starved()))
 		_exit(2);
 }

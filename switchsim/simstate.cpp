@@ -3,7 +3,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/magic.h>
+#include <linux/sockios.h>
+#include <net/if.h>
 #include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -11,12 +14,19 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 static char dir_path[1024];
 static int dir_fd = -1;
-static bool in_debugfs;
+static bool in_debugfs, starved;
+/* Every file is opened in a descriptor held from the start for it, one file
+ * at a time, so that no request costs the program a descriptor, however few
+ * it has left; between files, the last one holds the place. */
+static int slot = -1;
+static pthread_mutex_t slot_mutex = PTHREAD_MUTEX_INITIALIZER;
+static pthread_mutex_t lock_mutex = PTHREAD_MUTEX_INITIALIZER;
 static uint64_t boot;	/* this boot's first 15 hex digits of its id; 0 unknown */
 
 bool sim_say(const char *what, const char *why)
@@ -56,7 +66,8 @@ static bool find_path(void)
 
 /* Whether the directory opened as fd is safe, else false after a message:
  * it must be the user's own, writable by no one else, and hold nothing but
- * the switch's regular files. */
+ * the switch's regular files. Listed through fd itself, as the program may
+ * have no descriptor to spare. */
 static bool safe(int fd)
 {
 	struct stat sb;
@@ -70,49 +81,58 @@ static bool safe(int fd)
 	if (sb.st_mode & (S_IWGRP | S_IWOTH))
 		return sim_say(dir_path, "writable by others than its owner");
 	in_debugfs = fstatfs(fd, &fs) == 0 && (unsigned long)fs.f_type == DEBUGFS_MAGIC;
-	DIR *d = in_debugfs ? NULL : fdopendir(dup(fd));
-	if (!d && !in_debugfs)
-		return sim_say(dir_path, strerror(errno));
+	alignas(struct dirent64) char buf[4096];
 	const char *why = NULL;
-	while (const struct dirent *e = d && !why ? readdir(d) : NULL) {
-		const char *n = e->d_name;
-		if (strcmp(n, ".") == 0 || strcmp(n, "..") == 0)
-			continue;
-		if (strcmp(n, "state") != 0 && strcmp(n, "state.new") != 0 && strcmp(n, "log") != 0)
-			why = "not the simulated switch's: give it an empty directory of its own";
-		else if (fstatat(fd, n, &sb, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(sb.st_mode))
-			why = "not a regular file";
-		if (why)
-			say_file(n, why);
-	}
-	if (d)
-		closedir(d);
-	return !why;
+	ssize_t n = 0;
+	while (!in_debugfs && !why && (n = getdents64(fd, buf, sizeof(buf))) > 0)
+		for (ssize_t at = 0; at < n && !why; at += ((struct dirent64 *)(buf + at))->d_reclen) {
+			const char *name = ((struct dirent64 *)(buf + at))->d_name;
+			if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+				continue;
+			if (strcmp(name, "state") != 0 && strcmp(name, "state.new") != 0 &&
+			    strcmp(name, "log") != 0)
+				why = "not the simulated switch's: give it an empty directory of its own";
+			else if (fstatat(fd, name, &sb, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(sb.st_mode))
+				why = "not a regular file";
+			if (why)
+				say_file(name, why);
+		}
+	return n < 0 ? sim_say(dir_path, strerror(errno)) : !why;
+}
+
+/* fd moved out of the low numbers, which the program's own descriptors take. */
+static int hold(int fd)
+{
+	int high = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 256);
+	if (high < 0)
+		return fd;
+	close(fd);
+	return high;
 }
 
 static void open_dir(void)
 {
 	if (!find_path())
 		return;
-	mkdir(dir_path, 0700);
-	int fd = open(dir_path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-	if (!safe(fd)) {
-		if (fd >= 0)
-			close(fd);
-		return;
-	}
 	unsigned long long a, b, c;
 	FILE *id = fopen("/proc/sys/kernel/random/boot_id", "re");
 	if (id && fscanf(id, "%8llx-%4llx-%3llx", &a, &b, &c) == 3)
 		boot = a << 28 | b << 12 | c;
 	if (id)
 		fclose(id);
-	/* Out of the low numbers, which the program's own descriptors take. */
-	dir_fd = fcntl(fd, F_DUPFD_CLOEXEC, 256);
-	if (dir_fd >= 0)
-		close(fd);
-	else
-		dir_fd = fd;
+	mkdir(dir_path, 0700);
+	int fd = open(dir_path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	/* Held for the program's life: the directory, and a slot for its files. */
+	slot = fd < 0 ? -1 : hold(fcntl(fd, F_DUPFD_CLOEXEC, 0));
+	starved = errno == EMFILE && slot < 0;
+	if (starved || !safe(fd)) {
+		if (fd >= 0)
+			close(fd);
+		if (slot >= 0)
+			close(slot);
+		return;
+	}
+	dir_fd = hold(fd);
 }
 
 int sim_dir(void)
@@ -132,9 +152,28 @@ bool sim_in_kernel(void)
 	return sim_dir() >= 0 && in_debugfs;
 }
 
+bool sim_starved(void)
+{
+	return sim_dir() < 0 && starved;
+}
+
 int sim_open(const char *name, int flags)
 {
-	return sim_dir() < 0 ? -1 : openat(dir_fd, name, flags | O_NOFOLLOW | O_CLOEXEC, 0600);
+	if (sim_dir() < 0)
+		return -1;
+	pthread_mutex_lock(&slot_mutex);
+	close(slot);
+	int fd = openat(dir_fd, name, flags | O_NOFOLLOW | O_CLOEXEC, 0600), err = errno;
+	if (fd < 0)
+		sim_close(fcntl(dir_fd, F_DUPFD_CLOEXEC, 0));
+	errno = err;
+	return fd;
+}
+
+void sim_close(int fd)
+{
+	slot = hold(fd);
+	pthread_mutex_unlock(&slot_mutex);
 }
 
 /* name's whole text in one write; false after a message. */
@@ -144,7 +183,7 @@ static bool put(const char *name, int flags, const char *text, size_t len)
 	bool ok = fd >= 0 && write(fd, text, len) == (ssize_t)len;
 	int err = errno;
 	if (fd >= 0)
-		close(fd);
+		sim_close(fd);
 	return ok || say_file(name, strerror(err));
 }
 
@@ -168,7 +207,7 @@ bool sim_load(struct swm_state *st)
 	while (len < sizeof(text) && (n = read(fd, text + len, sizeof(text) - len)) > 0)
 		len += (size_t)n;
 	int err = errno;
-	close(fd);
+	sim_close(fd);
 	if (n < 0)
 		return say_file("state", strerror(err));
 	unsigned int line;
@@ -181,16 +220,23 @@ bool sim_load(struct swm_state *st)
 	return !bad || say_file(at, bad_text(bad));
 }
 
-int sim_lock(void)
+bool sim_lock(void)
 {
-	int fd = sim_open(".", O_RDONLY | O_DIRECTORY);
-	while (fd >= 0 && flock(fd, LOCK_EX) != 0)
+	if (sim_dir() < 0)
+		return false;
+	pthread_mutex_lock(&lock_mutex);
+	while (flock(dir_fd, LOCK_EX) != 0)
 		if (errno != EINTR) {
-			say_file(".", strerror(errno));
-			close(fd);
-			return -1;
+			pthread_mutex_unlock(&lock_mutex);
+			return say_file(".", strerror(errno));
 		}
-	return fd;
+	return true;
+}
+
+void sim_unlock(void)
+{
+	flock(dir_fd, LOCK_UN);
+	pthread_mutex_unlock(&lock_mutex);
 }
 
 /* To state.new, then renamed over state: a reader gets the old or the new. */
@@ -237,6 +283,22 @@ uint64_t sim_now(void)
 	struct timespec ts;
 	clock_gettime(CLOCK_BOOTTIME, &ts);
 	return (uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000;
+}
+
+bool sim_net_admin(int fd)
+{
+	/* The kernel's own answer: a request on "lo" that needs the capability,
+	 * which "lo" doesn't implement. qemu-user doesn't pass it on, and
+	 * there the process's own capability answers. */
+	struct ifreq lo = {};
+	strcpy(lo.ifr_name, "lo");
+	long r = syscall(SYS_ioctl, fd, SIOCGMIIREG, &lo);
+	if (r == 0 || errno != ENOSYS)
+		return r == 0 || errno != EPERM;
+	struct __user_cap_header_struct head = { _LINUX_CAPABILITY_VERSION_3, 0 };
+	struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+	return syscall(SYS_capget, &head, data) == 0 &&
+	       ((data[CAP_NET_ADMIN / 32].effective >> (CAP_NET_ADMIN % 32)) & 1);
 }
 
 /* errno by name ("EIO") or number; -1 if neither. */

@@ -18,24 +18,30 @@ int sim_dir(void);
 const char *sim_dir_path(void);
 /* Whether it is the driver module's, in debugfs. */
 bool sim_in_kernel(void);
-/* A file in the directory, never opened through a link; -1 with errno. */
+/* Whether the program, started with too few descriptors left for the two
+ * that the switch holds, has none of the switch but EMFILE. */
+bool sim_starved(void);
+/* A file in the directory, never opened through a link, in the descriptor
+ * held for it: one at a time, until sim_close(); -1 with errno. */
 int sim_open(const char *name, int flags);
+void sim_close(int fd);
 
 /* The default state if there is no state file; false after a message. */
 bool sim_load(struct swm_state *st);
 /* The lock every change of the state holds (a flock of the directory, so
- * threads and runs alike wait): its descriptor, or -1 after a message. */
-int sim_lock(void);
+ * that runs wait, and a mutex, so that threads do); false after a message. */
+bool sim_lock(void);
+void sim_unlock(void);
 bool sim_save(struct swm_state *st);	/* stamped with this boot */
 /* Load, change and save under the lock; change(st) may refuse after its
  * own message, and nothing is saved. False after a message. */
 template <typename F> bool sim_update(F change)
 {
-	int lock = sim_lock();
 	struct swm_state st;
-	bool ok = lock >= 0 && sim_load(&st) && change(&st) && sim_save(&st);
-	if (lock >= 0)
-		close(lock);
+	if (!sim_lock())
+		return false;
+	bool ok = sim_load(&st) && change(&st) && sim_save(&st);
+	sim_unlock();
 	return ok;
 }
 /* One state line, applied; in the module's directory, written to its state. */
@@ -45,6 +51,10 @@ bool sim_apply(const char *line);
 void sim_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 /* Now on the boot clock, in ms. */
 uint64_t sim_now(void);
+
+/* Whether the kernel gives the port report to a caller on socket fd: it
+ * takes CAP_NET_ADMIN over the socket's network namespace. */
+bool sim_net_admin(int fd);
 
 /* Faults to inject, from SWITCHSIM_FAIL_*; 0 for none. */
 struct sim_faults {

@@ -160,7 +160,7 @@ static int show_log(int, char **)
 	while (fd >= 0 && (n = read(fd, buf, sizeof(buf))) > 0)
 		fwrite(buf, 1, (size_t)n, stdout);
 	if (fd >= 0)
-		close(fd);
+		sim_close(fd);
 	if (n < 0 || (fd < 0 && errno != ENOENT))
 		return sim_say("log", strerror(errno)), 2;
 	return fflush(stdout) == 0 ? 0 : 2;
@@ -169,18 +169,17 @@ static int show_log(int, char **)
 /* An empty state is the default one, in the module's directory too. */
 static int reset(int, char **)
 {
-	int lock = sim_in_kernel() ? -1 : sim_lock();
-	bool ok = true;
+	bool locked = !sim_in_kernel() && sim_lock(), ok = true;
 	static const char *const files[] = { "state", "log" };
 	for (const char *name : files) {
 		int fd = sim_open(name, O_WRONLY | O_CREAT | O_TRUNC);
 		if (fd >= 0)
-			close(fd);
+			sim_close(fd);
 		else
 			ok = sim_say(name, strerror(errno));
 	}
-	if (lock >= 0)
-		close(lock);
+	if (locked)
+		sim_unlock();
 	return ok ? 0 : 2;
 }
 

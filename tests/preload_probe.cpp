@@ -3,7 +3,8 @@
 // may: bad pointers, other requests on its socket, many threads. The tests
 // run it under the simulated switch; it prints one line per finding.
 //
-//   preload_probe pointers          each bad pointer's errno (or "ok")
+//   preload_probe pointers          each bad pointer's errno (or "ok"), then
+//                                   the same for sockets to the descriptor limit
 //   preload_probe sockets T N       T threads, each with N sockets open at once,
 //                                   asking for the port status on each
 //   preload_probe shells T N        T threads, each running N link cycles
@@ -66,7 +67,18 @@ int pointers()
 	int *on = reinterpret_cast<int *>(none - sizeof(int));
 	*on = 1;
 	report("fionbio-int-at-page-end", ioctl(sock, FIONBIO, on));
-	close(sock);
+	// The program's own EMFILE, and the switch still answering.
+	rlimit lim;
+	std::vector<int> socks(1, sock);
+	if (getrlimit(RLIMIT_NOFILE, &lim) != 0 || (lim.rlim_cur = 16, setrlimit(RLIMIT_NOFILE, &lim)))
+		return 2;
+	while ((sock = socket(AF_INET, SOCK_DGRAM, 0)) >= 0)
+		socks.push_back(sock);
+	report("socket-at-the-limit", sock);
+	ifr.ifr_data = reinterpret_cast<char *>(&amber);
+	report("led-at-the-limit", ioctl(socks.back(), 0x89FF, &ifr));
+	for (int s : socks)
+		close(s);
 	return std::fflush(stdout) == 0 ? 0 : 2;
 }
 
