@@ -9,26 +9,41 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <link.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
-static const char usage_text[] =
-	"usage: switchsim run COMMAND [ARG ...]\n"
-	"       switchsim set PORT LINK [SPEED [DUPLEX]]\n"
-	"       switchsim set led off|green|amber\n"
-	"       switchsim set header on|off\n"
-	"       switchsim show\n"
-	"       switchsim log\n"
-	"       switchsim reset\n"
-	"PORT is lan0, lan1, lan2, lan3 or wan; LINK is up or down, DUPLEX full or half.\n";
+/* The usage text, a command a line; "switchsim help CMD" prints CMD's. */
+static const char *const usage_lines[] = {
+	"run COMMAND [ARG ...]", "set PORT LINK [SPEED [DUPLEX]]", "set led off|green|amber",
+	"set header on|off", "set reg ADDRESS VALUE", "show", "log", "reset", "help [COMMAND]",
+};
 
-static int usage_error(const char *what)
+/* "switchsim: [WORD: ]WHAT" and the pointer to help; 2. */
+static int usage_error(const char *what, const char *word = NULL)
 {
-	fprintf(stderr, "switchsim: %s (switchsim help shows the commands)\n", what);
+	fprintf(stderr, "switchsim: %s%s%s (switchsim help shows the commands)\n", word ? word : "",
+		word ? ": " : "", what);
 	return 2;
+}
+
+static int help(const char *cmd)
+{
+	size_t n = cmd ? strlen(cmd) : 0;
+	bool any = false;
+	for (const char *l : usage_lines)
+		if (!cmd || (strncmp(l, cmd, n) == 0 && (l[n] == ' ' || !l[n])))
+			printf("%s switchsim %s\n", any ? "      " : "usage:", l), any = true;
+	if (!any)
+		return usage_error("no such command", cmd);
+	if (!cmd || strcmp(cmd, "set") == 0)
+		fputs("PORT is lan0, lan1, lan2, lan3 or wan; LINK is up or down, DUPLEX full or half.\n",
+		      stdout);
+	return fflush(stdout) == 0 ? 0 : 2;
 }
 
 /* The ELF header's machine, class and byte order, and whether the loader
@@ -85,6 +100,35 @@ static bool find_program(const char *name, char *out, size_t size)
 	}
 }
 
+static bool put(const char *path, const char *text)
+{
+	int fd = open(path, O_WRONLY | O_CLOEXEC);
+	bool ok = fd >= 0 && write(fd, text, strlen(text)) == (ssize_t)strlen(text);
+	if (fd >= 0)
+		close(fd);
+	return ok;
+}
+
+/* The kernel gives the port report only to a caller with CAP_NET_ADMIN over
+ * its network namespace. A user who is not root holds it as root of a user
+ * and network namespace of their own, as unshare -Urn makes, whose files
+ * are still the user's own; without one, the report is refused. */
+static void own_namespace(void)
+{
+	int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+	bool refused = s >= 0 && !sim_net_admin(s);
+	char uid[32], gid[32];
+	snprintf(uid, sizeof(uid), "0 %u 1", (unsigned)geteuid());
+	snprintf(gid, sizeof(gid), "0 %u 1", (unsigned)getegid());
+	if (s >= 0)
+		close(s);
+	if (refused && (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0 ||
+			!put("/proc/self/uid_map", uid) || !put("/proc/self/setgroups", "deny") ||
+			!put("/proc/self/gid_map", gid)))
+		fprintf(stderr, "switchsim: no user and network namespace of your own (%s), so the "
+				"port report is refused without CAP_NET_ADMIN\n", strerror(errno));
+}
+
 /* Runs the command with the switch preloaded, or not at all: a program the
  * loader would not preload it into would act on the real system. Only the
  * named program is checked, not what it runs in turn. */
@@ -103,13 +147,15 @@ static int run(int, char **argv)
 	if (strpbrk(lib, " :$"))
 		return sim_say(lib, "the loader splits LD_PRELOAD at spaces and colons and "
 				    "expands $ in it; move the build to a path without them"), 2;
-	if (!find_program(argv[0], prog, sizeof(prog)))
-		return sim_say(argv[0], "command not found"), 127;
+	struct stat sb;
+	if (!find_program(argv[0], prog, sizeof(prog)) || stat(prog, &sb) != 0)
+		return sim_say(argv[0], strchr(argv[0], '/') ? strerror(errno) : "command not found"), 127;
 	const char *why = not_preloaded(prog);
 	if (why) {
 		fprintf(stderr, "switchsim: %s: %s; not run\n", prog, why);
 		return 2;
 	}
+	own_namespace();
 	setenv("LD_PRELOAD", lib, 1);
 	setenv("SWITCHSIM_DIR", sim_dir_path(), 1);
 	const char *given = getenv("SWITCHSIM_ETHREG");
@@ -118,25 +164,42 @@ static int run(int, char **argv)
 	return sim_say(prog, strerror(errno)), 127;
 }
 
-/* A setting, as a line of the state text: the model applies it. */
+/* A setting, as a line of the state text: the model applies it. Each word
+ * is checked first, so that an error names the one at fault. */
 static int set(int argc, char **argv)
 {
-	char line[256] = "";
-	size_t len = 0;
-	for (int i = 0; i < argc; i++) {
-		int n = snprintf(line + len, sizeof(line) - len, i ? " %s" : "%s", argv[i]);
-		if (n < 0 || (size_t)n >= sizeof(line) - len)
-			return usage_error("set: too long");
-		len += (size_t)n;
-	}
-	/* A port's link alone: up at 1000 full, or down; its speed alone: half. */
-	uint32_t up = 0;
-	const char *rest = argc == 2 && swm_word_parse(SWM_LINK, argv[1], strlen(argv[1]), &up) == 0
-				   ? (up ? " 1000 full" : " 0 half")
-				   : argc == 3 ? " half" : "";
+	static const char *const what[] = { "not up or down", "not full or half",
+					    "not off, green or amber", "not on or off", "not a number" };
+	const int number = 4;
+	int field[3] = { number, number }, words = 2; /* reg ADDRESS VALUE */
 	for (const char *port : swm_port_name)
 		if (strcmp(argv[0], port) == 0)
-			snprintf(line + len, sizeof(line) - len, "%s", rest);
+			field[0] = SWM_LINK, field[2] = SWM_DUPLEX, words = 3;
+	if (strcmp(argv[0], "led") == 0 || strcmp(argv[0], "header") == 0)
+		field[0] = *argv[0] == 'l' ? SWM_LED : SWM_HEADER, words = 1;
+	else if (words == 2 && strcmp(argv[0], "reg") != 0)
+		return usage_error("not a port, led, header or reg", argv[0]);
+	char line[256] = "";
+	size_t len = 0;
+	uint32_t v;
+	for (int i = 0; i < argc; i++) {
+		int f = i ? field[i - 1] : 0;
+		if (i > words)
+			return usage_error("one word too many", argv[i]);
+		if (i && (f == number ? swm_u32(argv[i], strlen(argv[i]), &v)
+				      : swm_word_parse((enum swm_field)f, argv[i], strlen(argv[i]), &v)))
+			return usage_error(what[f], argv[i]);
+		int n = snprintf(line + len, sizeof(line) - len, i ? " %s" : "%s", argv[i]);
+		if (n < 0 || (size_t)n >= sizeof(line) - len)
+			return usage_error("too long", "set");
+		len += (size_t)n;
+	}
+	if (words == 2 && argc != 3)
+		return usage_error("wrong number of arguments");
+	/* A port's link alone: up at 1000 full, or down; its speed alone: half. */
+	if (words == 3)
+		snprintf(line + len, sizeof(line) - len, "%s",
+			 argc == 2 ? (v ? " 1000 full" : " 0 half") : argc == 3 ? " half" : "");
 	return sim_apply(line) ? 0 : 2;
 }
 
@@ -233,18 +296,12 @@ int main(int argc, char *argv[])
 	if (argc < 2)
 		return usage_error("no command");
 	const char *cmd = argv[1];
-	bool help = strcmp(cmd, "help") == 0 || strcmp(cmd, "--help") == 0 ||
-		    strcmp(cmd, "-h") == 0;
-	if (help && argc == 2) {
-		fputs(usage_text, stdout);
-		return fflush(stdout) == 0 ? 0 : 2;
-	}
+	if (strcmp(cmd, "help") == 0 || strcmp(cmd, "--help") == 0 || strcmp(cmd, "-h") == 0)
+		return argc > 3 ? usage_error("wrong number of arguments") : help(argv[2]);
 	for (const auto &c : cmds)
-		if (help || strcmp(cmd, c.name) == 0)
-			return help || argc - 2 < c.min || argc - 2 > c.max
+		if (strcmp(cmd, c.name) == 0)
+			return argc - 2 < c.min || argc - 2 > c.max
 				       ? usage_error("wrong number of arguments")
 				       : sim_dir() < 0 ? 2 : c.fn(argc - 2, argv + 2);
-	char what[128];
-	snprintf(what, sizeof(what), "%s: no such command", cmd);
-	return usage_error(what);
+	return usage_error("no such command", cmd);
 }

@@ -77,6 +77,19 @@ sources | tar -C "$top" --verbatim-files-from -T - -cf - | tar -C "$src" -xf -
 [ -z "$(find "$src" -name CMakeCache.txt)" ] || fail "the copy holds a build tree"
 export SWITCHSIM_DIR="$work/switchsim" MANPAGER=cat PAGER=cat
 
+# The demo as a person who is not root runs it, in a checkout of their own:
+# as root, the suite runs it as nobody, in a copy of nobody's.
+as=''
+if [ "$(id -u)" -eq 0 ]; then
+	demo=$(mktemp -d /tmp/vok_eth-demo.XXXXXX)
+	trap 'rm -rf "$demo"' EXIT
+	mkdir "$demo/src" "$demo/switchsim"
+	sources | tar -C "$top" --verbatim-files-from -T - -cf - | tar -C "$demo/src" -xf -
+	chown -R 65534:65534 "$demo"
+	as="setpriv --reuid 65534 --regid 65534 --clear-groups env -u CMAKE_C_COMPILER_LAUNCHER"
+	as="$as -u CMAKE_CXX_COMPILER_LAUNCHER SWITCHSIM_DIR=$demo/switchsim"
+fi
+
 # The other toolchain, laid out as an OpenWrt SDK's for a big-endian MIPS
 # target: Debian's cross tools by OpenWrt's names, its sysroot for the C library.
 TOOLCHAIN_DIR=$work/sdk/staging_dir/toolchain-mips_24kc_gcc-$(${cross}gcc -dumpfullversion)_musl
@@ -151,7 +164,7 @@ while IFS= read -r line; do
 	log=$work/$n.log
 	# What the command is run with, and the files it must leave outside the
 	# build directories.
-	run=$line vars='' want=''
+	run=$line vars='' want='' at=''
 	name=$(printf %s "$line" | sed -e 's/[[:space:]]*#.*//' -e 's/[[:space:]]\{2,\}/ /g')
 	case $line in
 	scripts/test.sh* | ctest\ *) echo "readme: $name: skipped, the suite itself"; continue ;;
@@ -175,13 +188,14 @@ while IFS= read -r line; do
 			;;
 		esac
 		;;
+	scripts/demo.sh* | build-demo/*) run="$as $line" at=${as:+$demo/src} ;;
 	*cmake\ --install\ *) want="sbin/vok_eth share/man/man8/vok_eth.8" ;;
 	'$CXX '*) vars="CXX=${cross}g++" want=vok_eth ;;
 	'$STRIP '*) vars="STRIP=${cross}strip" ;;
 	esac
 	files >"$work/before"
 	# shellcheck disable=SC2086
-	(cd "$src" && env $vars sh -c "$run") </dev/null >"$log" 2>&1 ||
+	(cd "${at:-$src}" && env $vars sh -c "$run") </dev/null >"$log" 2>&1 ||
 		{ cat "$log" >&2; fail "$name: failed"; }
 	quiet "$log" "$name"
 	made=$(files | LC_ALL=C comm -13 "$work/before" - |
@@ -201,3 +215,8 @@ done <"$work/commands"
 for dir in $configured; do
 	[ -f "$src/$dir/vok_eth" ] || fail "README configures $dir but builds no vok_eth there"
 done
+# The demo's files are its user's, and the Develop loop's build is not its.
+if [ -n "$as" ]; then
+	[ -z "$(find "$demo" ! -user 65534)" ] || fail "the demo left files that are not its user's"
+	[ ! -e "$demo/src/build" ] || fail "the demo built in build/"
+fi

@@ -216,7 +216,7 @@ TEST(Switchsim, RunsOnlyWhatTheLoaderPreloadsTheSwitchInto)
 {
 	SKIP_UNLESS_SWITCHSIM_COMMAND();
 	namespace fs = std::filesystem;
-	enum Program { kTool, kStatic, kSetuid, kCapabilities };
+	enum Program { kTool, kMissing, kStatic, kSetuid, kCapabilities };
 	struct Case {
 		const char *dir;
 		Program program;
@@ -227,6 +227,7 @@ TEST(Switchsim, RunsOnlyWhatTheLoaderPreloadsTheSwitchInto)
 		{ "a:b", kTool, false },
 		{ "x(1)'s;y", kTool, true },
 		{ "$LIB", kTool, false },
+		{ "missing", kMissing, false },
 		// No loader runs for a static program, and the loader drops
 		// LD_PRELOAD for one that gains privileges as it starts.
 		{ "static", kStatic, false },
@@ -244,7 +245,9 @@ TEST(Switchsim, RunsOnlyWhatTheLoaderPreloadsTheSwitchInto)
 		fs::create_directory(to);
 		for (const char *f : { "switchsim", "libswitchsim.so", "ethreg" })
 			fs::copy_file(from / f, to / f);
-		fs::path tool = c.program == kStatic ? fs::path(VOK_STATIC_TOOL) : fs::path(target().tool);
+		fs::path tool = c.program == kStatic	? fs::path(VOK_STATIC_TOOL)
+				: c.program == kMissing ? to / "no-such-program"
+							: fs::path(target().tool);
 		if (c.program >= kSetuid) {
 			fs::copy_file(tool, to / "vok_eth");
 			tool = to / "vok_eth";
@@ -270,7 +273,7 @@ TEST(Switchsim, RunsOnlyWhatTheLoaderPreloadsTheSwitchInto)
 			EXPECT_EQ(r.status, 0) << c.dir << ": " << r.err;
 			EXPECT_NE(sim.read("state").find("\nreg 0x0000009c 0x00000002\n"), std::string::npos);
 		} else {
-			EXPECT_EQ(r.status, 2) << c.dir;
+			EXPECT_EQ(r.status, c.program == kMissing ? 127 : 2) << c.dir;
 			EXPECT_TRUE(one_line(r.err)) << c.dir << ": " << r.err;
 			EXPECT_TRUE(r.log.empty()) << c.dir;
 		}

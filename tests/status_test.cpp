@@ -120,19 +120,29 @@ TEST(Privilege, OnlyTheReportNeedsNetAdmin)
 		int status;
 		const char *out, *err, *state; // state: a line the state file then holds
 		std::vector<std::string> log;
+		bool switchsim = false; // through switchsim run, as a person runs it
 	} cases[] = {
 		{ { "-s" }, 255, "", "ioctl error!\n", "\nled off\n", { "socket S inet dgram", "close S" } },
 		{ { "-l", "green" }, 0, "", "", "\nled green\n", {} },
 		{ { "-e", "on" }, 0, "", "", "\nheader on\n", {} },
+		// switchsim run gives the user a user and network namespace of
+		// their own, in which they hold CAP_NET_ADMIN.
+		{ { "-s" }, 0, "LAN0:up:1000:full\nLAN1:up:100:full\nLAN2:down:0:half\n"
+		  "LAN3:down:0:half\nWAN:up:1000:full\n", "", "\nled off\n",
+		  { "socket S inet dgram", request(0x8948), "close S" }, true },
+		{ { "-w", "5", "-m", "1" }, 0, "", "", "\nlan0 up 1000 full ", {}, true },
 	};
 	for (const auto &c : cases) {
-		std::string name = ::testing::PrintToString(c.args);
+		std::string name = ::testing::PrintToString(c.args) + (c.switchsim ? " run" : "");
 		Sim sim;
 		sim.write("state", "# set by the test\nled off\n");
-		if (!backend().give_state(sim, kNobody) && c.args[0] == "-e")
+		if ((!backend().give_state(sim, kNobody) && c.args[0] == "-e") ||
+		    (c.switchsim && (!backend().preloaded() || target().cross())))
 			continue;
 		sim.in_child(become_nobody);
-		Result r = sim.run(c.args);
+		Args run = { SWITCHSIM_BIN, "run", target().tool };
+		run.insert(run.end(), c.args.begin(), c.args.end());
+		Result r = c.switchsim ? sim.exec(run, false) : sim.run(c.args);
 		EXPECT_EQ(outcome(r), Outcome(c.status, c.out, c.err)) << name;
 		if (!c.log.empty()) {
 			EXPECT_EQ(r.log, seen(c.log)) << name;

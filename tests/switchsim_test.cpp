@@ -18,34 +18,56 @@ Result switchsim(const Sim &sim, Args args)
 TEST(Switchsim, HelpIsNoError)
 {
 	SKIP_UNLESS_SWITCHSIM_COMMAND();
-	for (const char *arg : { "help", "--help", "-h" }) {
+	const std::string set = "       switchsim set PORT LINK [SPEED [DUPLEX]]\n"
+				"       switchsim set led off|green|amber\n"
+				"       switchsim set header on|off\n"
+				"       switchsim set reg ADDRESS VALUE\n",
+			  ports = "PORT is lan0, lan1, lan2, lan3 or wan; LINK is up or down, "
+				  "DUPLEX full or half.\n",
+			  all = "usage: switchsim run COMMAND [ARG ...]\n" + set +
+				"       switchsim show\n       switchsim log\n       switchsim reset\n"
+				"       switchsim help [COMMAND]\n" + ports;
+	const std::pair<Args, std::string> cases[] = {
+		{ { "help" }, all },
+		{ { "--help" }, all },
+		{ { "-h" }, all },
+		{ { "help", "run" }, "usage: switchsim run COMMAND [ARG ...]\n" },
+		{ { "-h", "help" }, "usage: switchsim help [COMMAND]\n" },
+		{ { "help", "set" }, "usage:" + set.substr(6) + ports },
+	};
+	for (const auto &c : cases) {
 		Sim sim;
-		Result r = switchsim(sim, { arg });
-		EXPECT_EQ(r.status, 0) << arg;
-		EXPECT_EQ(r.out.rfind("usage: switchsim run", 0), 0u) << arg;
-		EXPECT_EQ(r.err, "") << arg;
+		EXPECT_EQ(outcome(switchsim(sim, c.first)), Outcome(0, c.second, ""))
+			<< ::testing::PrintToString(c.first);
 	}
 }
 
 TEST(Switchsim, BadInputChangesNothing)
 {
 	SKIP_UNLESS_SWITCHSIM_COMMAND();
-	const Args cases[] = {
-		{}, { "frobnicate" }, { "run" }, { "show", "extra" }, { "help", "me" },
-		{ "set", "lan4", "up" }, { "set", "lan0" }, { "set", "lan0", "sideways" },
-		{ "set", "lan0", "up", "fast" }, { "set", "lan0", "up", "-100" },
-		{ "set", "lan0", "up", "99999999999" }, { "set", "lan0", "up", "100", "double" },
-		{ "set", "lan0", "up", "100", "full", "extra" },
-		{ "set", "led", "blue" }, { "set", "led", "amber", "now" },
-		{ "set", "header", "yes" }, { "set", "header" },
+	// The input, and the word its error names first, if any.
+	const std::pair<Args, std::string> cases[] = {
+		{ {}, "" }, { { "frobnicate" }, "frobnicate" }, { { "run" }, "" },
+		{ { "show", "extra" }, "" }, { { "help", "me" }, "me" }, { { "help", "run", "x" }, "" },
+		{ { "set", "lan4", "up" }, "lan4" }, { { "set", "lan0" }, "" },
+		{ { "set", "lan0", "sideways" }, "sideways" }, { { "set", "lan1", "up", "fast" }, "fast" },
+		{ { "set", "lan0", "up", "-100" }, "-100" },
+		{ { "set", "lan0", "up", "99999999999" }, "99999999999" },
+		{ { "set", "lan0", "up", "100", "double" }, "double" },
+		{ { "set", "lan0", "up", "100", "full", "extra" }, "" },
+		{ { "set", "led", "blue" }, "blue" }, { { "set", "led", "amber", "now" }, "now" },
+		{ { "set", "header", "yes" }, "yes" }, { { "set", "header" }, "" },
+		{ { "set", "reg", "0x9c" }, "" }, { { "set", "reg", "0x9c", "two" }, "two" },
 	};
-	for (const auto &args : cases) {
-		std::string name = ::testing::PrintToString(args);
+	for (const auto &c : cases) {
+		std::string name = ::testing::PrintToString(c.first);
 		Sim sim;
 		sim.write("state", "lan0 down 0 half\n");
-		Result r = switchsim(sim, args);
+		Result r = switchsim(sim, c.first);
 		EXPECT_EQ(r.status, 2) << name;
 		EXPECT_TRUE(one_line(r.err)) << name << ": " << r.err;
+		EXPECT_EQ(r.err.rfind("switchsim: " + c.second + (c.second.empty() ? "" : ": "), 0), 0u)
+			<< name << ": " << r.err;
 		EXPECT_EQ(r.out, "") << name;
 		EXPECT_EQ(sim.read("state"), "lan0 down 0 half\n") << name;
 	}
