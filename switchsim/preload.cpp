@@ -35,7 +35,7 @@ static int fail_with(int err)
 
 extern "C" int socket(int domain, int type, int protocol) noexcept
 {
-	if (sim_starved())
+	if (sim_dir() == SIM_STARVED)
 		return fail_with(EMFILE);
 	if (faults.socket) {
 		sim_log("socket -1 %s", faults.socket);
@@ -63,14 +63,13 @@ extern "C" int close(int fd)
 	return real<int (*)(int)>("close")(fd);
 }
 
-/* As a kernel copies: a bad address is EFAULT, never a crash, and no
- * descriptor is spent, as the program may have none left. */
+/* As a kernel copies: a bad address is EFAULT, never a crash, and spends no
+ * descriptor. qemu-user has no process_vm_readv, but checks a call's buffers
+ * before the call: EFAULT for memory the caller can't use, else EBADF. */
 static int copy_user(void *to, const void *from, size_t n)
 {
 	struct iovec dst = { to, n }, src = { const_cast<void *>(from), n };
 	ssize_t got = process_vm_readv(getpid(), &dst, 1, &src, 1, 0);
-	/* qemu-user has no process_vm_readv, but checks a call's buffers
-	 * before the call: EFAULT for memory the caller can't use, else EBADF. */
 	if (got < 0 && errno == ENOSYS && write(-1, from, n) < 0 && errno == EBADF &&
 	    read(-1, to, n) < 0 && errno == EBADF)
 		got = (ssize_t)n, memcpy(to, from, n);
@@ -97,7 +96,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 	va_end(ap);
 
 	auto pass_on = real<int (*)(int, unsigned long, void *)>("ioctl");
-	if (!is_socket(fd) || sim_starved())
+	if (!is_socket(fd) || sim_dir() == SIM_STARVED)
 		return pass_on(fd, request, arg);
 	/* Any other request's argument is not a request block: none of it is read. */
 	size_t size = swm_request_size(request);
@@ -128,35 +127,25 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 
 /* A fault's file: the router's path, so that the shell's message names it as
  * on the router, unless this machine has that file, which must not be used. */
-static void fault_path(char *out, size_t size, const char *path)
+static const char *fault_path(const char *path, const char *stand_in)
 {
-	bool here = access(path, F_OK) == 0;
-	snprintf(out, size, "%s%s", here ? "/dev/null" : "", here ? strrchr(path, '/') : path);
+	return access(path, F_OK) == 0 ? stand_in : path;
 }
 
 /* /bin/sh -c command, without LD_PRELOAD (the shell is not the tool), with
- * keep open for it, as system() would wait for it. Its environment is made
- * before fork(): a threaded program's child may call only what is
- * async-signal-safe, which setenv() is not. */
+ * keep open for it, as system() would wait for it. The environment is made
+ * before fork(), as unsetenv() is not async-signal-safe. */
 static int run_shell(const char *command, int keep)
 {
-	char ethreg[64] = "SWITCHSIM_ETHREG=ethreg",
-	     *argv[] = { (char *)"sh", (char *)"-c", (char *)"--", (char *)command, NULL };
-	if (faults.ethreg_missing)
-		fault_path(ethreg + 17, sizeof(ethreg) - 17, "/sbin/ethreg");
-	bool own = faults.ethreg_missing || !getenv("SWITCHSIM_ETHREG");
+	char *argv[] = { (char *)"sh", (char *)"-c", (char *)"--", (char *)command, NULL }, **envp;
 	size_t n = 0, k = 0;
 	while (environ[n])
 		n++;
-	char **envp = (char **)malloc((n + 2) * sizeof(*envp));
-	if (!envp)
+	if (!(envp = (char **)malloc((n + 1) * sizeof(*envp))))
 		return -1;
 	for (size_t i = 0; i < n; i++)
-		if (strncmp(environ[i], "LD_PRELOAD=", 11) != 0 &&
-		    !(own && strncmp(environ[i], ethreg, 17) == 0))
+		if (strncmp(environ[i], "LD_PRELOAD=", 11) != 0)
 			envp[k++] = environ[i];
-	if (own)
-		envp[k++] = ethreg;
 	envp[k] = NULL;
 	int status = -1;
 	pid_t pid = fork();
@@ -175,13 +164,13 @@ static int run_shell(const char *command, int keep)
 /*
  * The command with the router's two paths replaced: the driver file by
  * /dev/fd/N, a file of this call's own that the shell inherits, and the
- * register tool by $SWITCHSIM_ETHREG, which the shell splits into words (a
- * runner and its arguments) but parses no further, however odd its path.
- * What the shell wrote to the driver file is applied as it ends.
+ * register tool by $SWITCHSIM_ETHREG, which the shell splits into words but
+ * parses no further, or else by ethreg on PATH. What the shell wrote to the
+ * driver file is applied as it ends.
  */
 extern "C" int system(const char *command)
 {
-	if (sim_starved())
+	if (sim_dir() == SIM_STARVED)
 		return fail_with(EMFILE);
 	sim_log("system %s", command ? command : "(null)");
 	if (faults.system_signal)
@@ -195,20 +184,20 @@ extern "C" int system(const char *command)
 	/* A driver that fails: a driver file no one can write. */
 	int phy = faults.proc ? -1 : memfd_create("switch_phy", MFD_CLOEXEC);
 	/* Each mapping grows by less than half of what it replaces. */
-	char proc[32], mapped[3 * 4096 / 2 + 1];
+	char fd_path[32], mapped[3 * 4096 / 2 + 1];
 	if (phy < 0 && !faults.proc)
 		return -1;
-	if (phy < 0)
-		fault_path(proc, sizeof(proc), "/proc/switch_phy");
-	else
-		snprintf(proc, sizeof(proc), "/dev/fd/%d", phy);
+	snprintf(fd_path, sizeof(fd_path), "/dev/fd/%d", phy);
+	const char *proc = phy >= 0 ? fd_path : fault_path("/proc/switch_phy", "/dev/null/switch_phy");
+	const char *ethreg = faults.ethreg_missing ? fault_path("/sbin/ethreg", "/dev/null/ethreg")
+			     : getenv("SWITCHSIM_ETHREG") ? "$SWITCHSIM_ETHREG" : "ethreg";
 	size_t len = 0;
 	for (const char *s = command; *s; s++) {
 		const char *to = NULL;
 		if (strncmp(s, "/proc/switch_phy", 16) == 0)
 			to = proc, s += 15;
 		else if (strncmp(s, "/sbin/ethreg", 12) == 0)
-			to = "$SWITCHSIM_ETHREG", s += 11;
+			to = ethreg, s += 11;
 		if (to)
 			len += (size_t)snprintf(mapped + len, sizeof(mapped) - len, "%s", to);
 		else
@@ -227,8 +216,7 @@ extern "C" int system(const char *command)
 			   sim_say("/proc/switch_phy", strerror(EINVAL));
 	    }))
 		status = 1 << 8; /* as a shell whose write failed */
-	if (phy >= 0)
-		close(phy);
+	close(phy);
 	errno = err;
 	return status;
 }
@@ -237,6 +225,6 @@ extern "C" int system(const char *command)
  * must not let it go ahead; too few descriptors leave it to its EMFILE. */
 __attribute__((constructor)) static void switchsim_init(void)
 {
-	if (!sim_faults(&faults) || (sim_dir() < 0 && !sim_starved()))
+	if (!sim_faults(&faults) || sim_dir() == -1)
 		_exit(2);
 }

@@ -3,11 +3,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <linux/magic.h>
 #include <linux/sockios.h>
+#include <mutex>
 #include <net/if.h>
-#include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,15 +17,13 @@
 #include <time.h>
 #include <unistd.h>
 
-static char dir_path[1024];
+char sim_dir_path[1024];
 static int dir_fd = -1;
-static bool in_debugfs, starved;
-/* Every file is opened in a descriptor held from the start for it, one file
- * at a time, so that no request costs the program a descriptor, however few
- * it has left; between files, the last one holds the place. */
+static bool in_debugfs;	/* the driver module's, in debugfs */
+/* The files are opened one at a time, each in the place of the last, in a
+ * descriptor held from the start: no request costs the program one. */
 static int slot = -1;
-static pthread_mutex_t slot_mutex = PTHREAD_MUTEX_INITIALIZER;
-static pthread_mutex_t lock_mutex = PTHREAD_MUTEX_INITIALIZER;
+static std::recursive_mutex mutex;
 static uint64_t boot;	/* this boot's first 15 hex digits of its id; 0 unknown */
 
 bool sim_say(const char *what, const char *why)
@@ -37,7 +34,7 @@ bool sim_say(const char *what, const char *why)
 
 static bool say_file(const char *name, const char *why)
 {
-	fprintf(stderr, "switchsim: %s/%s: %s\n", dir_path, name, why);
+	fprintf(stderr, "switchsim: %s/%s: %s\n", sim_dir_path, name, why);
 	return false;
 }
 
@@ -45,41 +42,37 @@ static bool say_file(const char *name, const char *why)
  * $XDG_RUNTIME_DIR/switchsim, else ~/.cache/switchsim. */
 static bool find_path(void)
 {
-	const char *env = getenv("SWITCHSIM_DIR"), *xdg = getenv("XDG_RUNTIME_DIR");
-	const char *home = getenv("HOME");
+	const char *env = getenv("SWITCHSIM_DIR"), *xdg = getenv("XDG_RUNTIME_DIR"), *home = getenv("HOME");
 	char cwd[512];
 	int n = -1;
 	if (env && *env)
-		n = snprintf(dir_path, sizeof(dir_path), "%s%s%s", *env == '/' ? "" :
+		n = snprintf(sim_dir_path, sizeof(sim_dir_path), "%s%s%s", *env == '/' ? "" :
 			     getcwd(cwd, sizeof(cwd)) ? cwd : "?", *env == '/' ? "" : "/", env);
 	else if (xdg && *xdg == '/')
-		n = snprintf(dir_path, sizeof(dir_path), "%s/switchsim", xdg);
-	else if (home && *home == '/' && snprintf(dir_path, sizeof(dir_path), "%s/.cache", home) > 0)
-		n = (mkdir(dir_path, 0700), snprintf(dir_path, sizeof(dir_path), "%s/.cache/switchsim", home));
-	if (n <= 0 || (size_t)n >= sizeof(dir_path) || *dir_path != '/')
+		n = snprintf(sim_dir_path, sizeof(sim_dir_path), "%s/switchsim", xdg);
+	else if (home && *home == '/' && snprintf(sim_dir_path, sizeof(sim_dir_path), "%s/.cache", home) > 0)
+		n = (mkdir(sim_dir_path, 0700), snprintf(sim_dir_path, sizeof(sim_dir_path), "%s/.cache/switchsim", home));
+	if (n <= 0 || (size_t)n >= sizeof(sim_dir_path) || *sim_dir_path != '/')
 		return sim_say("state directory", "no usable name for it (no HOME? too long?)");
 	/* A trailing slash would follow a link. */
-	while (n > 1 && dir_path[n - 1] == '/')
-		dir_path[--n] = '\0';
+	while (n > 1 && sim_dir_path[n - 1] == '/')
+		sim_dir_path[--n] = '\0';
 	return true;
 }
 
 /* Whether the directory opened as fd is safe, else false after a message:
  * it must be the user's own, writable by no one else, and hold nothing but
- * the switch's regular files. Listed through fd itself, as the program may
- * have no descriptor to spare. */
+ * the switch's regular files (listed through fd: no descriptor to spare). */
 static bool safe(int fd)
 {
 	struct stat sb;
 	struct statfs fs;
-	if (fd < 0)
-		return sim_say(dir_path, errno == ELOOP ? "a symbolic link" : strerror(errno));
-	if (fstat(fd, &sb) != 0)
-		return sim_say(dir_path, strerror(errno));
+	if (fd < 0 || fstat(fd, &sb) != 0)
+		return sim_say(sim_dir_path, errno == ELOOP ? "a symbolic link" : strerror(errno));
 	if (sb.st_uid != geteuid())
-		return sim_say(dir_path, "not owned by you");
+		return sim_say(sim_dir_path, "not owned by you");
 	if (sb.st_mode & (S_IWGRP | S_IWOTH))
-		return sim_say(dir_path, "writable by others than its owner");
+		return sim_say(sim_dir_path, "writable by others than its owner");
 	in_debugfs = fstatfs(fd, &fs) == 0 && (unsigned long)fs.f_type == DEBUGFS_MAGIC;
 	alignas(struct dirent64) char buf[4096];
 	const char *why = NULL;
@@ -97,17 +90,14 @@ static bool safe(int fd)
 			if (why)
 				say_file(name, why);
 		}
-	return n < 0 ? sim_say(dir_path, strerror(errno)) : !why;
+	return n < 0 ? sim_say(sim_dir_path, strerror(errno)) : !why;
 }
 
 /* fd moved out of the low numbers, which the program's own descriptors take. */
 static int hold(int fd)
 {
 	int high = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 256);
-	if (high < 0)
-		return fd;
-	close(fd);
-	return high;
+	return high < 0 ? fd : (close(fd), high);
 }
 
 static void open_dir(void)
@@ -120,71 +110,36 @@ static void open_dir(void)
 		boot = a << 28 | b << 12 | c;
 	if (id)
 		fclose(id);
-	mkdir(dir_path, 0700);
-	int fd = open(dir_path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-	/* Held for the program's life: the directory, and a slot for its files. */
+	mkdir(sim_dir_path, 0700);
+	int fd = open(sim_dir_path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 	slot = fd < 0 ? -1 : hold(fcntl(fd, F_DUPFD_CLOEXEC, 0));
-	starved = errno == EMFILE && slot < 0;
-	if (starved || !safe(fd)) {
-		if (fd >= 0)
-			close(fd);
-		if (slot >= 0)
-			close(slot);
-		return;
-	}
-	dir_fd = hold(fd);
+	dir_fd = errno == EMFILE && slot < 0 ? SIM_STARVED : safe(fd) ? hold(fd) : -1;
+	if (dir_fd < 0)
+		close(fd), close(slot);
 }
 
 int sim_dir(void)
 {
-	static pthread_once_t once = PTHREAD_ONCE_INIT;
-	pthread_once(&once, open_dir);
+	[[maybe_unused]] static const bool opened = (open_dir(), true);
 	return dir_fd;
-}
-
-const char *sim_dir_path(void)
-{
-	return dir_path;
-}
-
-bool sim_in_kernel(void)
-{
-	return sim_dir() >= 0 && in_debugfs;
-}
-
-bool sim_starved(void)
-{
-	return sim_dir() < 0 && starved;
 }
 
 int sim_open(const char *name, int flags)
 {
 	if (sim_dir() < 0)
 		return -1;
-	pthread_mutex_lock(&slot_mutex);
 	close(slot);
 	int fd = openat(dir_fd, name, flags | O_NOFOLLOW | O_CLOEXEC, 0600), err = errno;
-	if (fd < 0)
-		sim_close(fcntl(dir_fd, F_DUPFD_CLOEXEC, 0));
+	slot = hold(fd >= 0 ? fd : fcntl(dir_fd, F_DUPFD_CLOEXEC, 0));
 	errno = err;
-	return fd;
+	return fd < 0 ? -1 : slot;
 }
 
-void sim_close(int fd)
+bool sim_put(const char *name, int flags, const char *text, size_t len)
 {
-	slot = hold(fd);
-	pthread_mutex_unlock(&slot_mutex);
-}
-
-/* name's whole text in one write; false after a message. */
-static bool put(const char *name, int flags, const char *text, size_t len)
-{
+	std::lock_guard<std::recursive_mutex> held(mutex);
 	int fd = sim_open(name, O_WRONLY | flags);
-	bool ok = fd >= 0 && write(fd, text, len) == (ssize_t)len;
-	int err = errno;
-	if (fd >= 0)
-		sim_close(fd);
-	return ok || say_file(name, strerror(err));
+	return (fd >= 0 && write(fd, text, len) == (ssize_t)len) || say_file(name, strerror(errno));
 }
 
 /* What swm_apply's error means, for a person. */
@@ -196,6 +151,7 @@ static const char *bad_text(int err)
 
 bool sim_load(struct swm_state *st)
 {
+	std::lock_guard<std::recursive_mutex> held(mutex);
 	swm_default(st);
 	int fd = sim_open("state", O_RDONLY);
 	if (fd < 0)
@@ -206,10 +162,8 @@ bool sim_load(struct swm_state *st)
 	ssize_t n = 1;
 	while (len < sizeof(text) && (n = read(fd, text + len, sizeof(text) - len)) > 0)
 		len += (size_t)n;
-	int err = errno;
-	sim_close(fd);
 	if (n < 0)
-		return say_file("state", strerror(err));
+		return say_file("state", strerror(errno));
 	unsigned int line;
 	int bad = swm_apply(st, text, len, &line);
 	/* A hold from another boot, or from none, holds nothing. */
@@ -220,23 +174,17 @@ bool sim_load(struct swm_state *st)
 	return !bad || say_file(at, bad_text(bad));
 }
 
-bool sim_lock(void)
+void sim_lock(void)
 {
-	if (sim_dir() < 0)
-		return false;
-	pthread_mutex_lock(&lock_mutex);
-	while (flock(dir_fd, LOCK_EX) != 0)
-		if (errno != EINTR) {
-			pthread_mutex_unlock(&lock_mutex);
-			return say_file(".", strerror(errno));
-		}
-	return true;
+	mutex.lock();
+	while (flock(dir_fd, LOCK_EX) != 0 && errno == EINTR)
+		;
 }
 
 void sim_unlock(void)
 {
 	flock(dir_fd, LOCK_UN);
-	pthread_mutex_unlock(&lock_mutex);
+	mutex.unlock();
 }
 
 /* To state.new, then renamed over state: a reader gets the old or the new. */
@@ -245,7 +193,7 @@ bool sim_save(struct swm_state *st)
 	char text[SWM_TEXT_MAX];
 	st->boot = boot;
 	int len = swm_print(st, sim_now(), text, sizeof(text));
-	if (len < 0 || !put("state.new", O_CREAT | O_TRUNC, text, (size_t)len))
+	if (len < 0 || !sim_put("state.new", O_CREAT | O_TRUNC, text, (size_t)len))
 		return false;
 	return renameat(dir_fd, "state.new", dir_fd, "state") == 0 ||
 	       say_file("state", strerror(errno));
@@ -254,8 +202,8 @@ bool sim_save(struct swm_state *st)
 bool sim_apply(const char *line)
 {
 	/* The module applies each write whole, as a text. */
-	if (sim_in_kernel())
-		return put("state", 0, line, strlen(line));
+	if (in_debugfs)
+		return sim_put("state", 0, line, strlen(line));
 	return sim_update([line](struct swm_state *st) {
 		unsigned int at;
 		int err = swm_apply(st, line, strlen(line), &at);
@@ -272,7 +220,7 @@ void sim_log(const char *fmt, ...)
 	va_end(ap);
 	size_t len = n < 0 ? 0 : (size_t)n < sizeof(line) - 2 ? (size_t)n : sizeof(line) - 2;
 	line[len++] = '\n';
-	if (!put("log", O_APPEND | O_CREAT, line, len))
+	if (!sim_put("log", O_APPEND | O_CREAT, line, len))
 		_exit(2);
 }
 
@@ -287,18 +235,12 @@ uint64_t sim_now(void)
 
 bool sim_net_admin(int fd)
 {
-	/* The kernel's own answer: a request on "lo" that needs the capability,
-	 * which "lo" doesn't implement. qemu-user doesn't pass it on, and
-	 * there the process's own capability answers. */
+	/* The kernel's own answer, to the request on "lo", which refuses it
+	 * after the check. qemu-user doesn't pass it on: there, root's. */
 	struct ifreq lo = {};
 	strcpy(lo.ifr_name, "lo");
-	long r = syscall(SYS_ioctl, fd, SIOCGMIIREG, &lo);
-	if (r == 0 || errno != ENOSYS)
-		return r == 0 || errno != EPERM;
-	struct __user_cap_header_struct head = { _LINUX_CAPABILITY_VERSION_3, 0 };
-	struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-	return syscall(SYS_capget, &head, data) == 0 &&
-	       ((data[CAP_NET_ADMIN / 32].effective >> (CAP_NET_ADMIN % 32)) & 1);
+	return syscall(SYS_ioctl, fd, SIOCGMIIREG, &lo) == 0 ||
+	       (errno == ENOSYS ? geteuid() == 0 : errno != EPERM);
 }
 
 /* errno by name ("EIO") or number; -1 if neither. */
@@ -316,17 +258,17 @@ static int errno_of(const char *s)
 bool sim_faults(struct sim_faults *f)
 {
 	static const char *const vars[][2] = {
-		{ "SOCKET", "an errno name or number" },
-		{ "IOCTL", "CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff, ERR an errno name or number" },
-		{ "SYSTEM", "an errno name or number, or signal:N, N a signal number, 1 to 64" },
-		{ "PROC", "1 (fail) or 0" },
-		{ "ETHREG", "missing or an exit code, 1 to 255" },
+		{ "SWITCHSIM_FAIL_SOCKET", "an errno name or number" },
+		{ "SWITCHSIM_FAIL_IOCTL",
+		  "CODE:ERR, CODE 0x8948, 0x89fe or 0x89ff, ERR an errno name or number" },
+		{ "SWITCHSIM_FAIL_SYSTEM",
+		  "an errno name or number, or signal:N, N a signal number, 1 to 64" },
+		{ "SWITCHSIM_FAIL_PROC", "1 (fail) or 0" },
+		{ "SWITCHSIM_FAIL_ETHREG", "missing or an exit code, 1 to 255" },
 	};
 	*f = {};
 	for (int i = 0; i < 5; i++) {
-		char var[32];
-		snprintf(var, sizeof(var), "SWITCHSIM_FAIL_%s", vars[i][0]);
-		const char *v = getenv(var), *colon = v ? strchr(v, ':') : NULL;
+		const char *var = vars[i][0], *v = getenv(var), *colon = v ? strchr(v, ':') : NULL;
 		uint32_t n = 0;
 		bool ok = true;
 		if (!v || !*v)

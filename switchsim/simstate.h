@@ -13,24 +13,22 @@
 
 /* "switchsim: WHAT: WHY" on stderr; false. */
 bool sim_say(const char *what, const char *why);
-/* The state directory, checked, open; -1 after a message if it isn't safe. */
+/* The state directory, checked, open; -1 after a message if it isn't safe,
+ * SIM_STARVED if the program had too few descriptors to spare for it. */
 int sim_dir(void);
-const char *sim_dir_path(void);
-/* Whether it is the driver module's, in debugfs. */
-bool sim_in_kernel(void);
-/* Whether the program, started with too few descriptors left for the two
- * that the switch holds, has none of the switch but EMFILE. */
-bool sim_starved(void);
+#define SIM_STARVED (-2)
+extern char sim_dir_path[1024];
 /* A file in the directory, never opened through a link, in the descriptor
- * held for it: one at a time, until sim_close(); -1 with errno. */
+ * held for it: not to be closed, and good until the next; -1 with errno. */
 int sim_open(const char *name, int flags);
-void sim_close(int fd);
+/* name's whole text in one write; false after a message. */
+bool sim_put(const char *name, int flags, const char *text, size_t len);
 
 /* The default state if there is no state file; false after a message. */
 bool sim_load(struct swm_state *st);
-/* The lock every change of the state holds (a flock of the directory, so
- * that runs wait, and a mutex, so that threads do); false after a message. */
-bool sim_lock(void);
+/* The lock every change of the state holds: a flock of the directory, so
+ * that runs wait, and a mutex, so that threads do. */
+void sim_lock(void);
 void sim_unlock(void);
 bool sim_save(struct swm_state *st);	/* stamped with this boot */
 /* Load, change and save under the lock; change(st) may refuse after its
@@ -38,8 +36,7 @@ bool sim_save(struct swm_state *st);	/* stamped with this boot */
 template <typename F> bool sim_update(F change)
 {
 	struct swm_state st;
-	if (!sim_lock())
-		return false;
+	sim_lock();
 	bool ok = sim_load(&st) && change(&st) && sim_save(&st);
 	sim_unlock();
 	return ok;
@@ -52,8 +49,8 @@ void sim_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 /* Now on the boot clock, in ms. */
 uint64_t sim_now(void);
 
-/* Whether the kernel gives the port report to a caller on socket fd: it
- * takes CAP_NET_ADMIN over the socket's network namespace. */
+/* Whether the kernel gives the port report on socket fd: CAP_NET_ADMIN over
+ * its network namespace. */
 bool sim_net_admin(int fd);
 
 /* Faults to inject, from SWITCHSIM_FAIL_*; 0 for none. */

@@ -34,16 +34,13 @@ static int usage_error(const char *what, const char *word = NULL)
 static int help(const char *cmd)
 {
 	size_t n = cmd ? strlen(cmd) : 0;
-	bool any = false;
+	int shown = 0;
 	for (const char *l : usage_lines)
 		if (!cmd || (strncmp(l, cmd, n) == 0 && (l[n] == ' ' || !l[n])))
-			printf("%s switchsim %s\n", any ? "      " : "usage:", l), any = true;
-	if (!any)
-		return usage_error("no such command", cmd);
+			printf("%s switchsim %s\n", shown++ ? "      " : "usage:", l);
 	if (!cmd || strcmp(cmd, "set") == 0)
-		fputs("PORT is lan0, lan1, lan2, lan3 or wan; LINK is up or down, DUPLEX full or half.\n",
-		      stdout);
-	return fflush(stdout) == 0 ? 0 : 2;
+		puts("PORT is lan0, lan1, lan2, lan3 or wan; LINK is up or down, DUPLEX full or half.");
+	return !shown ? usage_error("no such command", cmd) : fflush(stdout) == 0 ? 0 : 2;
 }
 
 /* The ELF header's machine, class and byte order, and whether the loader
@@ -59,8 +56,7 @@ static bool elf(const char *path, ElfW(Ehdr) *eh, bool *dynamic)
 		if (pread(fd, &ph, sizeof(ph), (off_t)(eh->e_phoff + (size_t)i * eh->e_phentsize)) ==
 			    sizeof(ph) && ph.p_type == PT_INTERP)
 			*dynamic = true;
-	if (fd >= 0)
-		close(fd);
+	close(fd);
 	return ok;
 }
 
@@ -88,7 +84,7 @@ static bool find_program(const char *name, char *out, size_t size)
 {
 	const char *path = getenv("PATH"), *p, *end;
 	if (strchr(name, '/'))
-		return snprintf(out, size, "%s", name) < (int)size;
+		return snprintf(out, size, "%s", name) < (int)size && access(out, F_OK) == 0;
 	for (p = path && *path ? path : "/bin:/usr/bin";; p = end + 1) {
 		end = strchrnul(p, ':');
 		int n = snprintf(out, size, "%.*s/%s", end == p ? 1 : (int)(end - p), end == p ? "." : p,
@@ -102,17 +98,12 @@ static bool find_program(const char *name, char *out, size_t size)
 
 static bool put(const char *path, const char *text)
 {
-	int fd = open(path, O_WRONLY | O_CLOEXEC);
-	bool ok = fd >= 0 && write(fd, text, strlen(text)) == (ssize_t)strlen(text);
-	if (fd >= 0)
-		close(fd);
-	return ok;
+	FILE *f = fopen(path, "we");
+	return f && (fputs(text, f), fclose(f) == 0);
 }
 
-/* The kernel gives the port report only to a caller with CAP_NET_ADMIN over
- * its network namespace. A user who is not root holds it as root of a user
- * and network namespace of their own, as unshare -Urn makes, whose files
- * are still the user's own; without one, the report is refused. */
+/* The port report takes CAP_NET_ADMIN over the socket's network namespace,
+ * which a user holds in a user and network namespace of their own. */
 static void own_namespace(void)
 {
 	int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -120,8 +111,7 @@ static void own_namespace(void)
 	char uid[32], gid[32];
 	snprintf(uid, sizeof(uid), "0 %u 1", (unsigned)geteuid());
 	snprintf(gid, sizeof(gid), "0 %u 1", (unsigned)getegid());
-	if (s >= 0)
-		close(s);
+	close(s);
 	if (refused && (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0 ||
 			!put("/proc/self/uid_map", uid) || !put("/proc/self/setgroups", "deny") ||
 			!put("/proc/self/gid_map", gid)))
@@ -135,10 +125,8 @@ static void own_namespace(void)
 static int run(int, char **argv)
 {
 	char self[PATH_MAX], lib[PATH_MAX + 32], ethreg[PATH_MAX + 32], prog[PATH_MAX];
-	ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-	if (n < 0)
+	if (!realpath("/proc/self/exe", self))
 		return sim_say("/proc/self/exe", strerror(errno)), 2;
-	self[n] = '\0';
 	*strrchr(self, '/') = '\0';
 	snprintf(lib, sizeof(lib), "%s/libswitchsim.so", self);
 	snprintf(ethreg, sizeof(ethreg), "%s/ethreg", self);
@@ -147,25 +135,20 @@ static int run(int, char **argv)
 	if (strpbrk(lib, " :$"))
 		return sim_say(lib, "the loader splits LD_PRELOAD at spaces and colons and "
 				    "expands $ in it; move the build to a path without them"), 2;
-	struct stat sb;
-	if (!find_program(argv[0], prog, sizeof(prog)) || stat(prog, &sb) != 0)
-		return sim_say(argv[0], strchr(argv[0], '/') ? strerror(errno) : "command not found"), 127;
-	const char *why = not_preloaded(prog);
-	if (why) {
-		fprintf(stderr, "switchsim: %s: %s; not run\n", prog, why);
-		return 2;
-	}
+	if (!find_program(argv[0], prog, sizeof(prog)))
+		return sim_say(argv[0], "command not found"), 127;
+	if (const char *why = not_preloaded(prog))
+		return fprintf(stderr, "switchsim: %s: %s; not run\n", prog, why), 2;
 	own_namespace();
 	setenv("LD_PRELOAD", lib, 1);
-	setenv("SWITCHSIM_DIR", sim_dir_path(), 1);
+	setenv("SWITCHSIM_DIR", sim_dir_path, 1);
 	const char *given = getenv("SWITCHSIM_ETHREG");
 	setenv("SWITCHSIM_ETHREG", given && *given ? given : ethreg, 1);
 	execv(prog, argv);
 	return sim_say(prog, strerror(errno)), 127;
 }
 
-/* A setting, as a line of the state text: the model applies it. Each word
- * is checked first, so that an error names the one at fault. */
+/* A setting, as a line of the state text, its words checked one by one. */
 static int set(int argc, char **argv)
 {
 	static const char *const what[] = { "not up or down", "not full or half",
@@ -179,27 +162,20 @@ static int set(int argc, char **argv)
 		field[0] = *argv[0] == 'l' ? SWM_LED : SWM_HEADER, words = 1;
 	else if (words == 2 && strcmp(argv[0], "reg") != 0)
 		return usage_error("not a port, led, header or reg", argv[0]);
-	char line[256] = "";
-	size_t len = 0;
-	uint32_t v;
-	for (int i = 0; i < argc; i++) {
-		int f = i ? field[i - 1] : 0;
-		if (i > words)
-			return usage_error("one word too many", argv[i]);
-		if (i && (f == number ? swm_u32(argv[i], strlen(argv[i]), &v)
-				      : swm_word_parse((enum swm_field)f, argv[i], strlen(argv[i]), &v)))
-			return usage_error(what[f], argv[i]);
-		int n = snprintf(line + len, sizeof(line) - len, i ? " %s" : "%s", argv[i]);
-		if (n < 0 || (size_t)n >= sizeof(line) - len)
-			return usage_error("too long", "set");
-		len += (size_t)n;
-	}
+	uint32_t v = 0;
+	for (int i = 1; i < argc; i++)
+		if (i > words || (field[i - 1] == number ? swm_u32(argv[i], strlen(argv[i]), &v)
+				  : swm_word_parse((enum swm_field)field[i - 1], argv[i], strlen(argv[i]), &v)))
+			return usage_error(i > words ? "one word too many" : what[field[i - 1]], argv[i]);
 	if (words == 2 && argc != 3)
 		return usage_error("wrong number of arguments");
 	/* A port's link alone: up at 1000 full, or down; its speed alone: half. */
-	if (words == 3)
-		snprintf(line + len, sizeof(line) - len, "%s",
-			 argc == 2 ? (v ? " 1000 full" : " 0 half") : argc == 3 ? " half" : "");
+	char line[256];
+	int n = snprintf(line, sizeof(line), "%s %s %s %s %s", argv[0], argv[1],
+			 argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : "",
+			 words < 3 || argc > 3 ? "" : argc == 3 ? "half" : v ? "1000 full" : "0 half");
+	if (n < 0 || (size_t)n >= sizeof(line))
+		return usage_error("too long", "set");
 	return sim_apply(line) ? 0 : 2;
 }
 
@@ -222,8 +198,6 @@ static int show_log(int, char **)
 	ssize_t n = 0;
 	while (fd >= 0 && (n = read(fd, buf, sizeof(buf))) > 0)
 		fwrite(buf, 1, (size_t)n, stdout);
-	if (fd >= 0)
-		sim_close(fd);
 	if (n < 0 || (fd < 0 && errno != ENOENT))
 		return sim_say("log", strerror(errno)), 2;
 	return fflush(stdout) == 0 ? 0 : 2;
@@ -232,17 +206,9 @@ static int show_log(int, char **)
 /* An empty state is the default one, in the module's directory too. */
 static int reset(int, char **)
 {
-	bool locked = !sim_in_kernel() && sim_lock(), ok = true;
-	static const char *const files[] = { "state", "log" };
-	for (const char *name : files) {
-		int fd = sim_open(name, O_WRONLY | O_CREAT | O_TRUNC);
-		if (fd >= 0)
-			sim_close(fd);
-		else
-			ok = sim_say(name, strerror(errno));
-	}
-	if (locked)
-		sim_unlock();
+	sim_lock();
+	bool ok = sim_put("state", O_CREAT | O_TRUNC, "", 0) & sim_put("log", O_CREAT | O_TRUNC, "", 0);
+	sim_unlock();
 	return ok ? 0 : 2;
 }
 
@@ -262,18 +228,13 @@ static int ethreg(int argc, char **argv)
 	/* Each exactly "0x" and eight hex digits. */
 	char addr[9] = "", value[9] = "", more;
 	if (argc != 4 || strcmp(argv[1], "-i") != 0 || strlen(argv[3]) != 21 ||
-	    sscanf(argv[3], "0x%8[0-9a-fA-F]=0x%8[0-9a-fA-F]%c", addr, value, &more) != 2) {
-		fprintf(stderr, "usage: ethreg -i IFACE 0xRRRRRRRR=0xVVVVVVVV\n");
-		return 2;
-	}
-	if (strcmp(argv[2], "phy0") != 0) {
-		fprintf(stderr, "ethreg: %s: no such switch interface (only phy0)\n", argv[2]);
-		return 1;
-	}
-	if (faults.ethreg_exit) {
-		fprintf(stderr, "ethreg: simulated failure\n");
-		return faults.ethreg_exit;
-	}
+	    sscanf(argv[3], "0x%8[0-9a-fA-F]=0x%8[0-9a-fA-F]%c", addr, value, &more) != 2)
+		return fprintf(stderr, "usage: ethreg -i IFACE 0xRRRRRRRR=0xVVVVVVVV\n"), 2;
+	if (strcmp(argv[2], "phy0") != 0)
+		return fprintf(stderr, "ethreg: %s: no such switch interface (only phy0)\n",
+			       argv[2]), 1;
+	if (faults.ethreg_exit)
+		return fprintf(stderr, "ethreg: simulated failure\n"), faults.ethreg_exit;
 	char line[64];
 	snprintf(line, sizeof(line), "reg 0x%s 0x%s", addr, value);
 	return sim_apply(line) ? 0 : 2;
