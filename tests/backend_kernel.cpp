@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -20,16 +19,6 @@ std::string errno_number(const std::string &name)
 			if (name == n)
 				return std::to_string(e);
 	return name;
-}
-
-// No descriptor past the standard three: socket() finds none.
-void no_descriptors()
-{
-	for (int fd = 3; fd < 1024; fd++)
-		::close(fd);
-	struct rlimit three = { 3, 3 };
-	if (setrlimit(RLIMIT_NOFILE, &three) != 0)
-		_exit(126);
 }
 
 class Kernel : public Backend {
@@ -76,7 +65,8 @@ public:
 		if (!driver && (std::system("rmmod switchsim") != 0 ||
 				access("/sys/module/switchsim", F_OK) == 0))
 			ADD_FAILURE() << "cannot unload the switch driver";
-		Result r = sim.exec(argv, false, no_fds ? no_descriptors : nullptr);
+		// No descriptor past the standard three: socket() finds none.
+		Result r = sim.exec(argv, false, no_fds ? descriptors<3> : nullptr);
 		if (!driver && std::system(("insmod '" + t.module + "'").c_str()) != 0)
 			ADD_FAILURE() << "cannot load the switch driver again";
 		if (hidden)

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -145,6 +147,15 @@ bool is_report(const std::string &out);
 // no groups and no capabilities.
 constexpr unsigned kNobody = 65534;
 void become_nobody();
+// For Sim::in_child: only the standard three open, and n descriptors in all.
+template <rlim_t n> void descriptors()
+{
+	for (int fd = 3; fd < 1024; fd++)
+		close(fd);
+	struct rlimit lim = { n, n };
+	if (setrlimit(RLIMIT_NOFILE, &lim) != 0)
+		_exit(126);
+}
 
 // What belongs to the user-space simulated switch alone (its files, its
 // command, its environment) is not in the emulated router.

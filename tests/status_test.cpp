@@ -34,16 +34,6 @@ TEST(Status, UnwritableOutputIsAFailure)
 	}
 }
 
-// Only the standard three open, and n descriptors in all.
-template <rlim_t n> void descriptors()
-{
-	for (int fd = 3; fd < 1024; fd++)
-		close(fd);
-	struct rlimit lim = { n, n };
-	if (setrlimit(RLIMIT_NOFILE, &lim) != 0)
-		_exit(126);
-}
-
 // One request with a zeroed record but for the unit numbers, from a socket at
 // any descriptor; each port on a line of its own, with the driver's values.
 TEST(Status, ReportsWhatTheDriverGives)
